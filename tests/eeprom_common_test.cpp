@@ -1,0 +1,54 @@
+// Library-level tests of the pieces of the store that need no device.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "eeprom_common.h"
+
+namespace {
+
+uint16_t checksum_of(const std::string &text) {
+    return eeprom_checksum(reinterpret_cast<const uint8_t *>(text.data()),
+                           static_cast<uint32_t>(text.size()));
+}
+
+TEST(Checksum, MatchesPublishedFletcher16Vectors) {
+    EXPECT_EQ(checksum_of(""), 0x0000);
+    EXPECT_EQ(checksum_of("abc"), 0x4C27);
+    EXPECT_EQ(checksum_of("abcde"), 0xC8F0);
+    EXPECT_EQ(checksum_of("abcdef"), 0x2057);
+    EXPECT_EQ(checksum_of("abcdefgh"), 0x0627);
+}
+
+TEST(Checksum, SumsAreTakenModulo255) {
+    // 0x00 and 0xFF are the same modulo 255, so a blank chip's bytes and a
+    // zeroed chip's bytes checksum alike; any other change shows.
+    uint8_t zeros[64] = {};
+    uint8_t ones[64];
+    memset(ones, 0xFF, sizeof ones);
+    EXPECT_EQ(eeprom_checksum(zeros, sizeof zeros), eeprom_checksum(ones, sizeof ones));
+    zeros[10] = 1;
+    EXPECT_NE(eeprom_checksum(zeros, sizeof zeros), eeprom_checksum(ones, sizeof ones));
+    // Long runs must not overflow the sums.
+    static uint8_t big[6656];
+    memset(big, 0xFE, sizeof big);
+    const uint16_t sum = eeprom_checksum(big, sizeof big);
+    EXPECT_LT(sum & 0xFF, 255);
+    EXPECT_LT(sum >> 8, 255);
+}
+
+TEST(LayoutSize, FindsOnlyListedVersions) {
+    const eeprom_layout_t layouts[] = {{3, 242}, {4, 274}, {5, 277}, {-1, -1}};
+    EXPECT_EQ(eeprom_layout_size(layouts, 3), 242);
+    EXPECT_EQ(eeprom_layout_size(layouts, 4), 274);
+    EXPECT_EQ(eeprom_layout_size(layouts, 5), 277);
+    for (uint32_t missing : {0u, 1u, 2u, 6u, 0xFFFFFFFFu}) EXPECT_EQ(eeprom_layout_size(layouts, missing), -1) << missing;
+
+    const eeprom_layout_t gap[] = {{1, 100}, {3, 120}, {-1, -1}};
+    EXPECT_EQ(eeprom_layout_size(gap, 2), -1);
+    // The terminator never matches, even asked for its own version.
+    EXPECT_EQ(eeprom_layout_size(gap, static_cast<uint32_t>(-1)), -1);
+}
+
+}  // namespace

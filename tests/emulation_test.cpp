@@ -1,0 +1,363 @@
+// Tests of the emulated headset itself: if the tree or the transfer rules
+// drift from what the kernel shows, every other test loses its meaning.
+#include "harness.h"
+
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::string kDevices = "/sys/bus/i2c/devices/";
+
+std::vector<std::string> listing(const std::string &dir) {
+    std::vector<std::string> names;
+    if (DIR *d = opendir(dir.c_str())) {
+        while (dirent *e = readdir(d))
+            if (e->d_name[0] != '.')
+                names.push_back(e->d_name);
+        closedir(d);
+    }
+    return names;
+}
+
+// Runs the probe on one file; returns its output lines.
+std::vector<std::string> probe(const std::string &file, const std::vector<std::string> &ops,
+                               const std::vector<std::string> &env = {},
+                               run_result *result = nullptr) {
+    std::vector<std::string> args = {file};
+    args.insert(args.end(), ops.begin(), ops.end());
+    run_result r = run_program(XFER_PROBE, args, env);
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t nl; (nl = r.out.find('\n', start)) != std::string::npos; start = nl + 1)
+        lines.push_back(r.out.substr(start, nl - start));
+    if (result)
+        *result = r;
+    return lines;
+}
+
+TEST(EmulatedTree, EntriesLookLikeTheKernelsAndDistractorsMisbehaveAsIntended) {
+    emu_headset hs = emu_standard_headset();
+    hs.distractors.push_back({.kind = emu_kind::plain_dir, .bus = 3, .label = "core_v2_eeprom"});
+    hs.distractors.push_back({.kind = emu_kind::dangling, .bus = 2, .address = 0x51});
+    hs.distractors.push_back(
+        {.kind = emu_kind::no_eeprom_file, .bus = 0, .address = 0x51, .label = "strap_eeprom"});
+    ASSERT_TRUE(mount_headset(hs));
+
+    struct expectation {
+        std::string name;
+        bool is_link;      // symlink, resolving to a directory
+        bool resolves;
+        std::string child; // label directory inside, or "" for none
+        long eeprom_size;  // -1: no eeprom file
+    };
+    const expectation cases[] = {
+        {"1-0050", true, true, "core_v2_eeprom0", 8192},
+        {"1-0051", true, true, "strap_v2_eeprom1", 4096},
+        {"1-0040", true, true, "", -1},
+        {"0-000a", true, true, "", -1},
+        {"i2c-0", true, true, "", -1},
+        {"i2c-1", true, true, "", -1},
+        {"3-0050", false, true, "core_v2_eeprom0", 8192},
+        {"2-0051", true, false, "", -1},
+        {"0-0051", true, true, "strap_eeprom0", -1},
+    };
+    for (const expectation &c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string path = kDevices + c.name;
+        struct stat st;
+        ASSERT_EQ(lstat(path.c_str(), &st), 0);
+        EXPECT_EQ(S_ISLNK(st.st_mode), c.is_link);
+        if (c.is_link) {
+            char target[512] = {};
+            ASSERT_GT(readlink(path.c_str(), target, sizeof target - 1), 0);
+            EXPECT_EQ(std::string(target).rfind("../../../devices/platform/", 0), 0u) << target;
+        }
+        EXPECT_EQ(stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode), c.resolves);
+        if (!c.child.empty()) {
+            EXPECT_TRUE(stat((path + "/" + c.child).c_str(), &st) == 0 && S_ISDIR(st.st_mode));
+        }
+        if (c.eeprom_size < 0) {
+            EXPECT_NE(stat((path + "/eeprom").c_str(), &st), 0);
+        } else {
+            ASSERT_EQ(stat((path + "/eeprom").c_str(), &st), 0);
+            EXPECT_TRUE(S_ISREG(st.st_mode));
+            EXPECT_EQ(st.st_mode & 07777, 0600u);
+            EXPECT_EQ(st.st_size, c.eeprom_size);
+        }
+    }
+    // The bound chips carry their driver; the unbound device does not.
+    struct stat st;
+    EXPECT_EQ(stat((kDevices + "1-0050/driver").c_str(), &st), 0);
+    EXPECT_NE(lstat((kDevices + "1-0040/driver").c_str(), &st), 0);
+    EXPECT_EQ(read_chip(hs.chips[0]), std::vector<uint8_t>(8192, 0xFF));
+}
+
+TEST(EmulatedTree, ListsDevicesInTheKernelsOrder) {
+    // As the kernel lists these names (sysfs orders by a hash of the name).
+    const std::vector<std::string> kernel = {"i2c-1", "1-0051", "0-000a",
+                                             "i2c-0", "1-0050", "1-0040"};
+    emu_headset hs = emu_standard_headset();
+    ASSERT_TRUE(mount_headset(hs));
+    EXPECT_EQ(listing(kDevices), kernel);
+
+    hs.reverse_listing = true;
+    ASSERT_TRUE(mount_headset(hs));
+    EXPECT_EQ(listing(kDevices), std::vector<std::string>(kernel.rbegin(), kernel.rend()));
+}
+
+TEST(EmulatedTree, OptionsShapeTheTree) {
+    struct variant {
+        const char *what;
+        bool adapters;
+        bool base_dir;
+        std::vector<std::string> expected;
+    };
+    const variant cases[] = {
+        {"no adapters", false, true, {"1-0051", "0-000a", "1-0050", "1-0040"}},
+        {"no base directory", true, false, {}},
+    };
+    for (const variant &c : cases) {
+        SCOPED_TRACE(c.what);
+        emu_headset hs = emu_standard_headset();
+        hs.adapters = c.adapters;
+        hs.base_dir = c.base_dir;
+        ASSERT_TRUE(mount_headset(hs));
+        EXPECT_EQ(listing(kDevices), c.expected);
+        struct stat st;
+        EXPECT_EQ(stat(kDevices.c_str(), &st) == 0, c.base_dir);
+    }
+}
+
+TEST(EmulatedTree, EachMountStartsFreshAndReplacesTheLastOne) {
+    emu_headset hs = emu_standard_headset();
+    hs.chips[0].contents = {1, 2, 3};
+    ASSERT_TRUE(mount_headset(hs));
+    write_chip(hs.chips[0], 100, {0xAB});
+    std::vector<uint8_t> bytes = read_chip(hs.chips[0]);
+    ASSERT_EQ(bytes.size(), 8192u);
+    EXPECT_EQ(bytes[0], 1);
+    EXPECT_EQ(bytes[3], 0xFF);
+    EXPECT_EQ(bytes[100], 0xAB);
+
+    hs.chips[0].contents.clear();
+    ASSERT_TRUE(mount_headset(hs));
+    EXPECT_EQ(read_chip(hs.chips[0]), std::vector<uint8_t>(8192, 0xFF));
+
+    int stacked = 0;
+    FILE *f = std::fopen("/proc/self/mountinfo", "re");
+    ASSERT_NE(f, nullptr);
+    char line[1024];
+    while (std::fgets(line, sizeof line, f))
+        stacked += std::string(line).find(" /sys ") != std::string::npos &&
+                   std::string(line).find(" emulated_sysfs ") != std::string::npos;
+    std::fclose(f);
+    EXPECT_EQ(stacked, 1);
+}
+
+TEST(EmulatedTree, BackingFileHoldsTheChipAcrossMounts) {
+    char dir[] = "/tmp/vellum-backing-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    std::string file = std::string(dir) + "/strap.bin";
+    emu_headset hs;
+    hs.chips = {emu_strap_chip()};
+    hs.chips[0].backing_file = file;
+    ASSERT_TRUE(mount_headset(hs));
+    struct stat st;
+    ASSERT_EQ(stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_size, 4096);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    write_chip(hs.chips[0], 4000, {0x11, 0x22});
+
+    ASSERT_TRUE(mount_headset(hs));
+    std::vector<uint8_t> bytes = read_chip(hs.chips[0]);
+    ASSERT_EQ(bytes.size(), 4096u);
+    EXPECT_EQ(bytes[3999], 0xFF);
+    EXPECT_EQ(bytes[4000], 0x11);
+    EXPECT_EQ(bytes[4001], 0x22);
+
+    // A file of the wrong size is refused rather than silently resized.
+    ASSERT_EQ(truncate(file.c_str(), 100), 0);
+    std::string err;
+    EXPECT_FALSE(emu_mount_sys(hs, &err));
+    EXPECT_NE(err.find("100 bytes"), std::string::npos) << err;
+    unlink(file.c_str());
+    rmdir(dir);
+}
+
+struct xfer_case {
+    const char *what;
+    std::vector<std::string> env;
+    std::vector<std::string> ops;
+    std::vector<std::string> results;
+};
+
+TEST(TransferRules, OneCallMovesAtMostAPageAndStopsAtTheChipsEnd) {
+    const xfer_case cases[] = {
+        {"a page per call", {}, {"r:6656:1536", "r:2560:5632"}, {"4096", "2560"}},
+        {"pread64 too", {}, {"R:8192:0", "W:8192:0:0"}, {"4096", "4096"}},
+        {"read clamped at the end", {}, {"r:100:8150"}, {"42"}},
+        {"read at and past the end", {}, {"r:10:8192", "r:10:9000"}, {"0", "0"}},
+        {"zero-length read", {}, {"r:0:0"}, {"0"}},
+        {"write a page per call", {}, {"w:6656:0:5a"}, {"4096"}},
+        {"write clamped at the end", {}, {"w:100:8150:5a"}, {"42"}},
+        {"write at and past the end", {}, {"w:1:8192:5a", "w:0:9000:5a"}, {"-1 EFBIG", "-1 EFBIG"}},
+        {"negative offset", {}, {"r:1:-1", "w:1:-1:0"}, {"-1 EINVAL", "-1 EINVAL"}},
+        {"smaller page", {"EMU_EEPROM_PAGE_SIZE=1000"}, {"r:6656:0", "w:1500:7000:0"}, {"1000", "1000"}},
+    };
+    for (const xfer_case &c : cases) {
+        SCOPED_TRACE(c.what);
+        emu_headset hs = emu_standard_headset();
+        ASSERT_TRUE(mount_headset(hs));
+        EXPECT_EQ(probe(emu_chip_path(hs.chips[0]), c.ops, c.env), c.results);
+        struct stat st;
+        ASSERT_EQ(stat(emu_chip_path(hs.chips[0]).c_str(), &st), 0);
+        EXPECT_EQ(st.st_size, 8192);  // never grows
+    }
+}
+
+TEST(TransferRules, InjectedFaultsHitTheNumberedCallOnly) {
+    const xfer_case cases[] = {
+        {"second read fails with EIO",
+         {"EMU_EEPROM_FAIL_READ=2"},
+         {"r:10:0", "r:10:0", "r:10:0"},
+         {"10", "-1 EIO", "10"}},
+        {"reads and writes are counted apart",
+         {"EMU_EEPROM_FAIL_READ=1:EAGAIN"},
+         {"w:10:0:0", "r:10:0", "r:10:0"},
+         {"10", "-1 EAGAIN", "10"}},
+        {"list, open range and numeric errno",
+         {"EMU_EEPROM_FAIL_WRITE=1,3-:4"},
+         {"w:1:0:0", "w:1:0:0", "w:1:0:0", "w:1:0:0"},
+         {"-1 EINTR", "1", "-1 EINTR", "-1 EINTR"}},
+        {"short read",
+         {"EMU_EEPROM_SHORT_READ=2:7"},
+         {"r:100:0", "r:100:0", "r:100:0"},
+         {"100", "7", "100"}},
+        {"a cap above a page leaves the page; a cap of zero moves nothing",
+         {"EMU_EEPROM_SHORT_WRITE=1:5000,2:0"},
+         {"w:6000:0:0", "w:10:0:0"},
+         {"4096", "0"}},
+    };
+    for (const xfer_case &c : cases) {
+        SCOPED_TRACE(c.what);
+        emu_headset hs = emu_standard_headset();
+        ASSERT_TRUE(mount_headset(hs));
+        EXPECT_EQ(probe(emu_chip_path(hs.chips[0]), c.ops, c.env), c.results);
+    }
+}
+
+TEST(TransferRules, AShortWriteReallyWritesItsPart) {
+    emu_headset hs = emu_standard_headset();
+    ASSERT_TRUE(mount_headset(hs));
+    EXPECT_EQ(probe(emu_chip_path(hs.chips[1]), {"w:64:100:00", "w:64:164:00"},
+                    {"EMU_EEPROM_SHORT_WRITE=1:10", "EMU_EEPROM_FAIL_WRITE=2"}),
+              (std::vector<std::string>{"10", "-1 EIO"}));
+    std::vector<uint8_t> bytes = read_chip(hs.chips[1]);
+    ASSERT_EQ(bytes.size(), 4096u);
+    for (size_t i = 95; i < 240; i++)
+        EXPECT_EQ(bytes[i], i >= 100 && i < 110 ? 0x00 : 0xFF) << "byte " << i;
+}
+
+TEST(TransferRules, OtherFilesPassThroughUntouchedAndUnlogged) {
+    emu_headset hs = emu_standard_headset();
+    ASSERT_TRUE(mount_headset(hs));
+    char file[] = "/tmp/vellum-plain-XXXXXX";
+    int fd = mkstemp(file);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    run_result r;
+    EXPECT_EQ(probe(file, {"w:9000:0:1", "r:9000:0", "r:10:9000"},
+                    {"EMU_EEPROM_FAIL_READ=1-", "EMU_EEPROM_FAIL_WRITE=1-"}, &r),
+              (std::vector<std::string>{"9000", "9000", "0"}));
+    EXPECT_EQ(r.calls, std::vector<std::string>{});
+    unlink(file);
+}
+
+TEST(TransferRules, LogRecordsEveryTransferAndDirectoryOpen) {
+    emu_headset hs = emu_standard_headset();
+    ASSERT_TRUE(mount_headset(hs));
+    run_result r;
+    probe(emu_chip_path(hs.chips[1]),
+          {"d:/sys/bus/i2c/devices", "r:6656:1536", "w:16:4090:0", "d:/nonexistent"},
+          {"EMU_EEPROM_FAIL_WRITE=1"}, &r);
+    EXPECT_EQ(r.calls, (std::vector<std::string>{
+                           "opendir /sys/bus/i2c/devices",
+                           "pread 1-0051 6656 1536 -> 2560",
+                           "pwrite 1-0051 16 4090 -> -1 EIO",
+                           "opendir /nonexistent",
+                       }));
+    EXPECT_EQ(count_calls(r, "opendir"), 2u);
+    EXPECT_EQ(count_calls(r, "opendir /sys/bus/i2c/devices"), 1u);
+    EXPECT_EQ(count_calls(r, "pread 1-0050"), 0u);
+    std::vector<xfer_call> calls = transfers(r);
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[1].op, "pwrite");
+    EXPECT_EQ(calls[1].device, "1-0051");
+    EXPECT_EQ(calls[1].count, 16u);
+    EXPECT_EQ(calls[1].offset, 4090);
+    EXPECT_EQ(calls[1].result, -1);
+    EXPECT_EQ(calls[1].error, "EIO");
+}
+
+TEST(TransferRules, MalformedSettingsStopTheProgram) {
+    emu_headset hs = emu_standard_headset();
+    ASSERT_TRUE(mount_headset(hs));
+    for (const char *setting : {"EMU_EEPROM_FAIL_READ=x", "EMU_EEPROM_FAIL_WRITE=2:ENOPE",
+                                "EMU_EEPROM_SHORT_READ=3", "EMU_EEPROM_PAGE_SIZE=0"}) {
+        SCOPED_TRACE(setting);
+        run_result r = run_program(XFER_PROBE, {emu_chip_path(hs.chips[0]), "r:1:0"}, {setting});
+        EXPECT_EQ(r.status, 125);
+        EXPECT_NE(r.err.find("malformed"), std::string::npos) << r.err;
+    }
+}
+
+TEST(Harness, CapturesStreamsExactlyAndTellsSignalsFromExits) {
+    run_result r = run_program("/bin/sh", {"-c", "cat; printf 'a\\0b'; printf err >&2; exit 3"},
+                               {}, "in\n");
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.out, std::string("in\na\0b", 6));
+    EXPECT_EQ(r.err, "err");
+
+    r = run_program("/bin/sh", {"-c", "cat; kill -SEGV $$"});
+    EXPECT_EQ(r.out, "");  // stdin is /dev/null
+    EXPECT_EQ(r.signal, SIGSEGV);
+    EXPECT_EQ(r.status, -1);
+}
+
+TEST(Harness, RegionImageIsLaidOutAndSealed) {
+    std::vector<uint8_t> image =
+        region_image(16, 0x11223344, 5, 0x00, {{.offset = 9, .bytes = {0x61, 0x62}}}, 0x00);
+    const std::vector<uint8_t> expected = {0x44, 0x33, 0x22, 0x11, 5, 0, 0, 0,
+                                           0x00, 0x61, 0x62, 0xA5, 0, 0,
+                                           0x19, 0x3E};
+    EXPECT_EQ(image, expected);
+    // Reference values: Fletcher-16 of "abcde" and of 0xFF bytes.
+    const uint8_t abcde[] = {'a', 'b', 'c', 'd', 'e'};
+    EXPECT_EQ(fletcher16(abcde, 5), 0xC8F0);
+    const uint8_t ff[] = {0xFF, 0xFF};
+    EXPECT_EQ(fletcher16(ff, 2), 0x0000);
+}
+
+TEST(Harness, VellumRunsUnderThePreload) {
+    emu_headset hs = emu_standard_headset();
+    ASSERT_TRUE(mount_headset(hs));
+    run_result r = run_vellum({"version"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_NE(r.out, "");
+}
+
+}  // namespace
