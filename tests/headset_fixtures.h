@@ -1,0 +1,95 @@
+// Shared pieces of the end-to-end tests: the regions of the emulated
+// headsets, seeding them with images, and the tool's recurring texts.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "harness.h"
+
+// Where a region lives and what a valid image of it looks like.
+struct region_spec {
+    const char *name;
+    size_t chip;  // index into emu_headset::chips: 0 core, 1 strap
+    uint32_t offset;
+    uint32_t magic;
+    uint32_t latest;
+    uint32_t size;  // size at the latest version
+};
+
+inline const region_spec BOOTLOADER = {"bootloader", 0, 0, 0x45F731EA, 3, 256};
+inline const region_spec CORE = {"core", 0, 256, 0x45F731EA, 5, 277};
+inline const region_spec VRCAL = {"vrcal", 0, 1536, 0x5652434C, 1, 6656};
+inline const region_spec STRAP_GEN1 = {"strap", 1, 0, 0x24FE4051, 3, 327};
+inline const region_spec STRAP_GEN2 = {"strap", 1, 0, 0x4B454C50, 1, 164};
+
+// Size of a core region image at each of its layout versions.
+inline uint32_t core_size(uint32_t version) {
+    return version == 3 ? 242 : version == 4 ? 274 : 277;
+}
+
+inline const std::string USAGE =
+    "\nvellum <cmd> <item (optional)> <item_val (optional)>\ne.g. vellum help\n\n";
+
+// "Found core EEPROM at: /sys/bus/i2c/devices/1-0050/eeprom\n"
+inline std::string found(const std::string &region, const std::string &device = "1-0050") {
+    return "Found " + region + " EEPROM at: /sys/bus/i2c/devices/" + device + "/eeprom\n";
+}
+
+inline std::string hint(const std::string &command) {
+    return "For a list of items run:\nvellum help " + command + "\n\n";
+}
+
+// Mounts a headset of the given generations (0: chip absent), chips blank.
+inline emu_headset headset(int core_generation = 2, int strap_generation = 2) {
+    emu_headset hs = emu_standard_headset();
+    hs.chips.clear();
+    if (core_generation) hs.chips.push_back(emu_core_chip(core_generation));
+    if (strap_generation) {
+        emu_device strap = emu_strap_chip(strap_generation);
+        strap.label_number = core_generation ? 1 : 0;
+        hs.chips.push_back(strap);
+    }
+    EXPECT_TRUE(mount_headset(hs));
+    return hs;
+}
+
+// Writes an image of the region (latest version unless given) holding the
+// items, as a reset followed by sets would leave it.
+inline void seed(const emu_headset &hs, const region_spec &r,
+                 const std::vector<image_item> &items = {}, uint32_t version = 0,
+                 uint8_t lock = 0xFF) {
+    const uint32_t v = version ? version : r.latest;
+    const uint32_t size = r.offset == CORE.offset && r.magic == CORE.magic ? core_size(v) : r.size;
+    write_chip(hs.chips[r.chip], r.offset, region_image(size, r.magic, v, lock, items));
+}
+
+// The bytes of a region as they are on the chip now.
+inline std::vector<uint8_t> region_bytes(const emu_headset &hs, const region_spec &r,
+                                         uint32_t size = 0) {
+    const std::vector<uint8_t> chip = read_chip(hs.chips[r.chip]);
+    const uint32_t n = size ? size : r.size;
+    return std::vector<uint8_t>(chip.begin() + r.offset, chip.begin() + r.offset + n);
+}
+
+// One expected run of the tool: streams and status compared byte for byte.
+struct expected_run {
+    std::vector<std::string> args;
+    int status;
+    std::string out;
+    std::string err;
+};
+
+inline run_result expect_run(const expected_run &e, const std::vector<std::string> &env = {}) {
+    std::string cmd = "vellum";
+    for (const std::string &a : e.args) cmd += " '" + a + "'";
+    SCOPED_TRACE(cmd);
+    run_result r = run_vellum(e.args, env);
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.status, e.status);
+    EXPECT_EQ(r.out, e.out);
+    EXPECT_EQ(r.err, e.err);
+    return r;
+}
