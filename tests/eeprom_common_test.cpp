@@ -51,4 +51,21 @@ TEST(LayoutSize, FindsOnlyListedVersions) {
     EXPECT_EQ(eeprom_layout_size(gap, static_cast<uint32_t>(-1)), -1);
 }
 
+// Programming errors must stop the process in every build type, Release
+// included, naming the source, the function and the condition.
+TEST(AssertionsDeathTest, StayActiveAndNameTheCondition) {
+    char word[] = "1";
+    char *words[] = {word, nullptr};
+    eeprom_t region = {};
+    eeprom_value_t odd = {"odd", &region, 9, 3, 12, 1, eeprom_get_uint16, eeprom_set_uint16};
+    EXPECT_DEATH(eeprom_find(nullptr, nullptr), "eeprom_common.*eeprom_find.*`sysfs_name' failed");
+    EXPECT_DEATH(eeprom_find("", nullptr), "eeprom_find.*`sysfs_name\\[0\\]' failed");
+    EXPECT_DEATH(eeprom_get_string(nullptr, 0, nullptr), "eeprom_get_string.*`value' failed");
+    EXPECT_DEATH(eeprom_set_char(&odd, 1, nullptr), "eeprom_set_char.*`argv' failed");
+    EXPECT_DEATH(eeprom_set_uint16(&odd, 1, words),
+                 "eeprom_set_uint16.*`value->length == sizeof\\(uint16_t\\)' failed");
+    EXPECT_DEATH(eeprom_reset(nullptr), "eeprom_reset.*`eeprom' failed");
+    EXPECT_DEATH(eeprom_upgrade(nullptr, nullptr), "eeprom_upgrade.*`eeprom' failed");
+}
+
 }  // namespace
