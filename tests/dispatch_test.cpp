@@ -6,6 +6,7 @@
 #include <dirent.h>
 
 #include <filesystem>
+#include <fstream>
 #include <functional>
 
 namespace {
