@@ -81,19 +81,24 @@ const eeprom_value_t *find_item(const char *text) {
     return value ? value : find_value(strap_values(), text);
 }
 
+// The item named by the first word, or a complaint naming the command.
+const eeprom_value_t *item_or_complain(const char *text, const char *command) {
+    const eeprom_value_t *value = find_item(text);
+    if (!value) {
+        fprintf(stderr, "\n%s was not found!\n", text);
+        print_hint(command);
+    }
+    return value;
+}
+
 int cmd_set(int argc, char **argv) {
     if (argc <= 0) {
         fprintf(stderr, "\nset command requires an item and atleast one value!\n");
         print_hint("set");
         return EEPROM_ERROR_INVALID_PARAM;
     }
-    const eeprom_value_t *value = find_item(argv[0]);
-    if (!value) {
-        fprintf(stderr, "\n%s was not found!\n", argv[0]);
-        print_hint("set");
-        return EEPROM_ERROR_INVALID_PARAM;
-    }
-    return value->set(value, argc - 1, argv + 1);
+    const eeprom_value_t *value = item_or_complain(argv[0], "set");
+    return value ? value->set(value, argc - 1, argv + 1) : EEPROM_ERROR_INVALID_PARAM;
 }
 
 int cmd_get(int argc, char **argv) {
@@ -102,13 +107,8 @@ int cmd_get(int argc, char **argv) {
         print_hint("get");
         return EEPROM_ERROR_INVALID_PARAM;
     }
-    const eeprom_value_t *value = find_item(argv[0]);
-    if (!value) {
-        fprintf(stderr, "\n%s was not found!\n", argv[0]);
-        print_hint("get");
-        return EEPROM_ERROR_INVALID_PARAM;
-    }
-    return value->get(value, argc - 1, argv + 1);
+    const eeprom_value_t *value = item_or_complain(argv[0], "get");
+    return value ? value->get(value, argc - 1, argv + 1) : EEPROM_ERROR_INVALID_PARAM;
 }
 
 // A chip that is missing or cannot be opened would fail every item alike:

@@ -453,14 +453,38 @@ uint32_t wrap_unsigned(const decimal_t &d) {
     return d.negative ? 0u - low : low;
 }
 
-enum class unsigned_result { ok, no_number, overflow };
+// The unsigned getters: a little-endian number of the item's `length` bytes.
+eeprom_status_t get_unsigned(const eeprom_value_t *value) {
+    uint8_t buf[sizeof(uint32_t)] = {};
+    const eeprom_status_t status = eeprom_read_value(value, buf);
+    if (status != EEPROM_SUCCESS) return status;
+    char text[12];
+    snprintf(text, sizeof text, "%u", static_cast<unsigned>(get_le32(buf)));
+    print_value_text(value, text);
+    return EEPROM_SUCCESS;
+}
 
-unsigned_result parse_unsigned(const char *text, uint32_t max, uint32_t *out) {
+// The unsigned setters: one decimal word that must fit the field (`max`),
+// stored little-endian in the item's `length` bytes.
+eeprom_status_t set_unsigned(const eeprom_value_t *value, int argc, char **argv,
+                             uint32_t max, const char *type) {
+    if (argc != 1) {
+        fprintf(stderr, "\nset uint command requires an item value!\n");
+        return EEPROM_ERROR_INVALID_PARAM;
+    }
     decimal_t d;
-    if (!parse_decimal(text, &d)) return unsigned_result::no_number;
-    if (d.magnitude >= DECIMAL_TOO_LARGE) return unsigned_result::overflow;
-    *out = wrap_unsigned(d);
-    return *out > max ? unsigned_result::overflow : unsigned_result::ok;
+    if (!parse_decimal(argv[0], &d)) {
+        fprintf(stderr, "\nset %s value - %s - incorrect length!\n", type, argv[0]);
+        return EEPROM_ERROR_INVALID_PARAM;
+    }
+    const uint32_t number = wrap_unsigned(d);
+    if (d.magnitude >= DECIMAL_TOO_LARGE || number > max) {
+        fprintf(stderr, "\nset %s value - %s - would overflow!\n", type, argv[0]);
+        return EEPROM_ERROR_INVALID_PARAM;
+    }
+    uint8_t buf[sizeof(uint32_t)];
+    put_le32(buf, number);
+    return eeprom_write_value(value, buf, value->length);
 }
 
 }  // namespace
@@ -562,73 +586,27 @@ eeprom_status_t eeprom_set_mac_address(const eeprom_value_t *value, int argc, ch
 eeprom_status_t eeprom_get_uint16(const eeprom_value_t *value, int, char **) {
     EEPROM_ASSERT(value);
     EEPROM_ASSERT(value->length == sizeof(uint16_t));
-    uint8_t buf[sizeof(uint16_t)];
-    const eeprom_status_t status = eeprom_read_value(value, buf);
-    if (status != EEPROM_SUCCESS) return status;
-    char text[8];
-    snprintf(text, sizeof text, "%u", static_cast<unsigned>(get_le16(buf)));
-    print_value_text(value, text);
-    return EEPROM_SUCCESS;
+    return get_unsigned(value);
 }
 
 eeprom_status_t eeprom_set_uint16(const eeprom_value_t *value, int argc, char **argv) {
     EEPROM_ASSERT(value);
     EEPROM_ASSERT(argv);
     EEPROM_ASSERT(value->length == sizeof(uint16_t));
-    if (argc != 1) {
-        fprintf(stderr, "\nset uint command requires an item value!\n");
-        return EEPROM_ERROR_INVALID_PARAM;
-    }
-    uint32_t number = 0;
-    switch (parse_unsigned(argv[0], 0xFFFF, &number)) {
-    case unsigned_result::no_number:
-        fprintf(stderr, "\nset uint16_t value - %s - incorrect length!\n", argv[0]);
-        return EEPROM_ERROR_INVALID_PARAM;
-    case unsigned_result::overflow:
-        fprintf(stderr, "\nset uint16_t value - %s - would overflow!\n", argv[0]);
-        return EEPROM_ERROR_INVALID_PARAM;
-    case unsigned_result::ok:
-        break;
-    }
-    uint8_t buf[sizeof(uint16_t)];
-    put_le16(buf, static_cast<uint16_t>(number));
-    return eeprom_write_value(value, buf, sizeof buf);
+    return set_unsigned(value, argc, argv, 0xFFFF, "uint16_t");
 }
 
 eeprom_status_t eeprom_get_uint32(const eeprom_value_t *value, int, char **) {
     EEPROM_ASSERT(value);
     EEPROM_ASSERT(value->length == sizeof(uint32_t));
-    uint8_t buf[sizeof(uint32_t)];
-    const eeprom_status_t status = eeprom_read_value(value, buf);
-    if (status != EEPROM_SUCCESS) return status;
-    char text[12];
-    snprintf(text, sizeof text, "%u", static_cast<unsigned>(get_le32(buf)));
-    print_value_text(value, text);
-    return EEPROM_SUCCESS;
+    return get_unsigned(value);
 }
 
 eeprom_status_t eeprom_set_uint32(const eeprom_value_t *value, int argc, char **argv) {
     EEPROM_ASSERT(value);
     EEPROM_ASSERT(argv);
     EEPROM_ASSERT(value->length == sizeof(uint32_t));
-    if (argc != 1) {
-        fprintf(stderr, "\nset uint command requires an item value!\n");
-        return EEPROM_ERROR_INVALID_PARAM;
-    }
-    uint32_t number = 0;
-    switch (parse_unsigned(argv[0], 0xFFFFFFFF, &number)) {
-    case unsigned_result::no_number:
-        fprintf(stderr, "\nset uint32_t value - %s - incorrect length!\n", argv[0]);
-        return EEPROM_ERROR_INVALID_PARAM;
-    case unsigned_result::overflow:
-        fprintf(stderr, "\nset uint32_t value - %s - would overflow!\n", argv[0]);
-        return EEPROM_ERROR_INVALID_PARAM;
-    case unsigned_result::ok:
-        break;
-    }
-    uint8_t buf[sizeof(uint32_t)];
-    put_le32(buf, number);
-    return eeprom_write_value(value, buf, sizeof buf);
+    return set_unsigned(value, argc, argv, 0xFFFFFFFF, "uint32_t");
 }
 
 eeprom_status_t eeprom_get_ipd_xyz(const eeprom_value_t *value, int, char **) {
