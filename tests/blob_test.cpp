@@ -73,21 +73,6 @@ bytes core_chip(const std::optional<blobs> &vrcal, uint8_t lock) {
     return chip;
 }
 
-// "" when equal, else where the first difference lies (dumping 8 KiB helps
-// nobody).
-std::string difference(const bytes &got, const bytes &want) {
-    if (got == want) return "";
-    if (got.size() != want.size())
-        return "size " + std::to_string(got.size()) + ", want " + std::to_string(want.size());
-    size_t first = 0, count = 0;
-    for (size_t i = 0; i < got.size(); i++)
-        if (got[i] != want[i] && count++ == 0) first = i;
-    char buf[96];
-    std::snprintf(buf, sizeof buf, "%zu bytes differ, first at %zu: 0x%02X, want 0x%02X", count,
-                  first, got[first], want[first]);
-    return buf;
-}
-
 std::string replaced(std::string s, const std::string &token, const std::string &with) {
     for (size_t at; (at = s.find(token)) != std::string::npos;) s.replace(at, token.size(), with);
     return s;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -92,4 +93,19 @@ inline run_result expect_run(const expected_run &e, const std::vector<std::strin
     EXPECT_EQ(r.out, e.out);
     EXPECT_EQ(r.err, e.err);
     return r;
+}
+
+// "" when equal, else where the first difference lies (dumping 8 KiB helps
+// nobody).
+inline std::string difference(const std::vector<uint8_t> &got, const std::vector<uint8_t> &want) {
+    if (got == want) return "";
+    if (got.size() != want.size())
+        return "size " + std::to_string(got.size()) + ", want " + std::to_string(want.size());
+    size_t first = 0, count = 0;
+    for (size_t i = 0; i < got.size(); i++)
+        if (got[i] != want[i] && count++ == 0) first = i;
+    char buf[96];
+    std::snprintf(buf, sizeof buf, "%zu bytes differ, first at %zu: 0x%02X, want 0x%02X", count,
+                  first, got[first], want[first]);
+    return buf;
 }

@@ -128,19 +128,6 @@ const std::string CHECKSUM = "EEPROM Checksum Corrupt. run TODO\n";
 const std::string FOREIGN = "EEPROM has unexpected magic number, contact Client\n";
 const std::string FAIL_FIRST_WRITE = "EMU_EEPROM_FAIL_WRITE=1";
 
-std::string difference(const bytes &got, const bytes &want) {
-    if (got == want) return "";
-    if (got.size() != want.size())
-        return "size " + std::to_string(got.size()) + ", want " + std::to_string(want.size());
-    size_t first = 0, count = 0;
-    for (size_t i = 0; i < got.size(); i++)
-        if (got[i] != want[i] && count++ == 0) first = i;
-    char buf[96];
-    std::snprintf(buf, sizeof buf, "%zu bytes differ, first at %zu: 0x%02X, want 0x%02X", count,
-                  first, got[first], want[first]);
-    return buf;
-}
-
 void put(std::vector<bytes> &chips, const patch &p) {
     bytes &chip = chips.at(p.region->chip);
     const size_t at = p.region->offset + p.at;
