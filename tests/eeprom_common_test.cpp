@@ -5,6 +5,9 @@
 #include <string>
 
 #include "eeprom_common.h"
+#include "harness.h"
+
+#include <unistd.h>
 
 namespace {
 
@@ -49,6 +52,49 @@ TEST(LayoutSize, FindsOnlyListedVersions) {
     EXPECT_EQ(eeprom_layout_size(gap, 2), -1);
     // The terminator never matches, even asked for its own version.
     EXPECT_EQ(eeprom_layout_size(gap, static_cast<uint32_t>(-1)), -1);
+}
+
+// Lookup with a region of the test's own, so the catalogue's process-wide
+// choices stay untouched.
+TEST(LookupInProcess, ProbesSilentlyAndMatchesTheWholeLabel) {
+    emu_headset hs = emu_standard_headset();
+    ASSERT_TRUE(mount_headset(hs));
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(eeprom_find("core_v2_eeprom", nullptr), 1);
+    EXPECT_EQ(eeprom_find("strap_v2", nullptr), 1);  // a label is a prefix
+    EXPECT_EQ(eeprom_find("core_eeprom", nullptr), 0);
+    EXPECT_EQ(eeprom_find("strap_eeprom", nullptr), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+TEST(LookupInProcess, SearchesAndReportsOnceThenRetriesOnlyTheOpen) {
+    uint8_t buffer[64] = {};
+    const eeprom_layout_t layouts[] = {{1, 64}, {-1, -1}};
+    eeprom_t region = {"test", "core_v2_eeprom", "", -1, 1, layouts, 0, 0, buffer, 0x12345678};
+    const std::string path = "/sys/bus/i2c/devices/1-0050/eeprom";
+
+    // The label is there but the file is not: found, then the open fails.
+    emu_headset hs = emu_standard_headset();
+    hs.chips[0].kind = emu_kind::no_eeprom_file;
+    ASSERT_TRUE(mount_headset(hs));
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(eeprom_open(&region), EEPROM_ERROR_OPEN);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "Found test EEPROM at: " + path + "\nOpen test EEPROM " + path + " Failed on: 2\n");
+    EXPECT_EQ(region.path, path);
+    EXPECT_LT(region.fd, 0);
+
+    // Once the file is there the known path opens without a new search.
+    ASSERT_TRUE(mount_headset(emu_standard_headset()));
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(eeprom_open(&region), EEPROM_SUCCESS);
+    EXPECT_GE(region.fd, 0);
+    // An open region stays open: nothing is searched or printed again.
+    hs.base_dir = false;
+    ASSERT_TRUE(mount_headset(hs));
+    EXPECT_EQ(eeprom_open(&region), EEPROM_SUCCESS);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    close(region.fd);
 }
 
 // Programming errors must stop the process in every build type, Release
