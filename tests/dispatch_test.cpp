@@ -51,24 +51,6 @@ const std::string HEADINGS = "Core EEPROM Data:\n\nStrap EEPROM Data:\n";
 // The version the build stamps into the binary is the project's version.
 std::string version_line() { return std::string("vellum Version: ") + VELLUM_VERSION + "\n"; }
 
-// Names the tool accepts on each hardware generation, in table order.
-const std::vector<std::string> CORE_ITEMS = {
-    "board_revision", "board_minor", "imu_rev", "mpcba_sn", "unit_sn", "unit_config",
-    "mac_addr_wifi", "mac_addr_ble", "prox_near", "prox_mid", "prox_far", "ipd_min",
-    "ipd_max", "core_cm_sn", "core_assembly_cm_sn", "heat_pipe_sn", "fan_sn", "diplexer",
-    "midwall_heat_pipe_sn", "prox_noise"};
-const std::vector<std::string> BLOB_ITEMS = {"device_config", "xrservice", "eyetracking"};
-const std::vector<std::string> STRAP_ITEMS_GEN1 = {
-    "strap_sn", "strap_revision", "strap_minor", "strap_config", "audio_module_vendor",
-    "left_audio_sn", "left_audio_temp", "left_audio_resistance", "left_audio_admittance",
-    "left_audio_temp_protect", "left_audio_temp_coeff", "right_audio_sn", "right_audio_temp",
-    "right_audio_resistance", "right_audio_admittance", "right_audio_temp_protect",
-    "right_audio_temp_coeff", "strap_cm_sn", "strap_assembly_cm_sn"};
-const std::vector<std::string> STRAP_ITEMS_GEN2 = {
-    "strap_sn", "strap_revision", "strap_minor", "strap_config", "audio_module_vendor",
-    "left_audio_sn", "left_audio_temp", "left_audio_resistance", "right_audio_sn",
-    "right_audio_temp", "right_audio_resistance"};
-
 // The help listing for the given generations: descriptions in column 24,
 // region and item names indented by eight under the commands that take them.
 std::string help_text(int core, int strap) {

@@ -31,6 +31,24 @@ inline uint32_t core_size(uint32_t version) {
     return version == 3 ? 242 : version == 4 ? 274 : 277;
 }
 
+// Item names of each table, in table order.
+inline const std::vector<std::string> CORE_ITEMS = {
+    "board_revision", "board_minor", "imu_rev", "mpcba_sn", "unit_sn", "unit_config",
+    "mac_addr_wifi", "mac_addr_ble", "prox_near", "prox_mid", "prox_far", "ipd_min",
+    "ipd_max", "core_cm_sn", "core_assembly_cm_sn", "heat_pipe_sn", "fan_sn", "diplexer",
+    "midwall_heat_pipe_sn", "prox_noise"};
+inline const std::vector<std::string> BLOB_ITEMS = {"device_config", "xrservice", "eyetracking"};
+inline const std::vector<std::string> STRAP_ITEMS_GEN1 = {
+    "strap_sn", "strap_revision", "strap_minor", "strap_config", "audio_module_vendor",
+    "left_audio_sn", "left_audio_temp", "left_audio_resistance", "left_audio_admittance",
+    "left_audio_temp_protect", "left_audio_temp_coeff", "right_audio_sn", "right_audio_temp",
+    "right_audio_resistance", "right_audio_admittance", "right_audio_temp_protect",
+    "right_audio_temp_coeff", "strap_cm_sn", "strap_assembly_cm_sn"};
+inline const std::vector<std::string> STRAP_ITEMS_GEN2 = {
+    "strap_sn", "strap_revision", "strap_minor", "strap_config", "audio_module_vendor",
+    "left_audio_sn", "left_audio_temp", "left_audio_resistance", "right_audio_sn",
+    "right_audio_temp", "right_audio_resistance"};
+
 inline const std::string USAGE =
     "\nvellum <cmd> <item (optional)> <item_val (optional)>\ne.g. vellum help\n\n";
 

@@ -290,23 +290,6 @@ TEST(ItemsLookup, CoreItemCommandsNeverProbeForTheStrap) {
 // ---------------------------------------------------------------------------
 // print_all
 
-const std::vector<std::string> CORE_ITEMS = {
-    "board_revision", "board_minor", "imu_rev", "mpcba_sn", "unit_sn", "unit_config",
-    "mac_addr_wifi", "mac_addr_ble", "prox_near", "prox_mid", "prox_far", "ipd_min", "ipd_max",
-    "core_cm_sn", "core_assembly_cm_sn", "heat_pipe_sn", "fan_sn", "diplexer",
-    "midwall_heat_pipe_sn", "prox_noise"};
-const std::vector<std::string> BLOB_ITEMS = {"device_config", "xrservice", "eyetracking"};
-const std::vector<std::string> STRAP1_ITEMS = {
-    "strap_sn", "strap_revision", "strap_minor", "strap_config", "audio_module_vendor",
-    "left_audio_sn", "left_audio_temp", "left_audio_resistance", "left_audio_admittance",
-    "left_audio_temp_protect", "left_audio_temp_coeff", "right_audio_sn", "right_audio_temp",
-    "right_audio_resistance", "right_audio_admittance", "right_audio_temp_protect",
-    "right_audio_temp_coeff", "strap_cm_sn", "strap_assembly_cm_sn"};
-const std::vector<std::string> STRAP2_ITEMS = {
-    "strap_sn", "strap_revision", "strap_minor", "strap_config", "audio_module_vendor",
-    "left_audio_sn", "left_audio_temp", "left_audio_resistance", "right_audio_sn",
-    "right_audio_temp", "right_audio_resistance"};
-
 // (item, region) of a family's table, in table order.
 std::vector<std::pair<std::string, std::string>> family(int core, int strap) {
     std::vector<std::pair<std::string, std::string>> out;
@@ -315,7 +298,7 @@ std::vector<std::pair<std::string, std::string>> family(int core, int strap) {
             out.emplace_back(CORE_ITEMS[i], i < 3 ? "bootloader" : "core");
     if (core == 2)
         for (const std::string &b : BLOB_ITEMS) out.emplace_back(b, "vrcal");
-    for (const std::string &s : strap == 1 ? STRAP1_ITEMS : strap == 2 ? STRAP2_ITEMS
+    for (const std::string &s : strap == 1 ? STRAP_ITEMS_GEN1 : strap == 2 ? STRAP_ITEMS_GEN2
                                                                        : std::vector<std::string>{})
         out.emplace_back(s, "strap");
     return out;
