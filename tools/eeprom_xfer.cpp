@@ -31,7 +31,7 @@
 //                                 result and errno name on failure), and
 //                                   opendir /sys/bus/i2c/devices
 //                                 for every directory opened with opendir,
-//                                 fdopendir (resolved path) or scandir.
+//                                 or fdopendir (resolved path).
 // A malformed value stops the process with status 125 and a message.
 
 #include <dlfcn.h>
@@ -85,9 +85,6 @@ using pread_fn = ssize_t (*)(int, void *, size_t, off_t);
 using pwrite_fn = ssize_t (*)(int, const void *, size_t, off_t);
 using opendir_fn = DIR *(*)(const char *);
 using fdopendir_fn = DIR *(*)(int);
-template <typename Dirent>
-using scandir_fn = int (*)(const char *, Dirent ***, int (*)(const Dirent *),
-                           int (*)(const Dirent **, const Dirent **));
 
 template <typename F>
 F next(const char *name) {
@@ -356,22 +353,6 @@ __attribute__((visibility("default"))) DIR *fdopendir(int fd) {
     if (cfg.log && fd_path(fd, path, sizeof path))
         log_line("opendir %s", path);
     return real(fd);
-}
-
-__attribute__((visibility("default"))) int scandir(
-    const char *path, struct dirent ***list, int (*filter)(const struct dirent *),
-    int (*compare)(const struct dirent **, const struct dirent **)) {
-    static scandir_fn<struct dirent> real = next<scandir_fn<struct dirent>>("scandir");
-    log_line("opendir %s", path);
-    return real(path, list, filter, compare);
-}
-
-__attribute__((visibility("default"))) int scandir64(
-    const char *path, struct dirent64 ***list, int (*filter)(const struct dirent64 *),
-    int (*compare)(const struct dirent64 **, const struct dirent64 **)) {
-    static scandir_fn<struct dirent64> real = next<scandir_fn<struct dirent64>>("scandir64");
-    log_line("opendir %s", path);
-    return real(path, list, filter, compare);
 }
 
 }  // extern "C"
