@@ -24,7 +24,7 @@ namespace {
 // each stream is flushed before the other is written, so a terminal shows
 // one line and a caller reading standard output gets the bare value.
 void print_value(const eeprom_value_t *value, const void *text, size_t length) {
-    fprintf(stderr, "%s: ", value->name);
+    eeprom_report({value->name, ": "});
     fflush(stderr);
     fwrite(text, 1, length, stdout);
     fflush(stdout);
@@ -358,7 +358,7 @@ eeprom_status_t eeprom_get_binary(const eeprom_value_t *value, int argc, char **
         fprintf(stderr, "\nFailed to create file %s for writing on error: %d\n", filename, errno);
         return EEPROM_ERROR_INVALID_PARAM;
     }
-    fprintf(stderr, "%s: ", value->name);
+    eeprom_report({value->name, ": "});
     fflush(stderr);
     // The data is only saved once the file has taken all of it: a full disk
     // shows up at the flush or the close, not at the buffered write.
@@ -369,7 +369,7 @@ eeprom_status_t eeprom_get_binary(const eeprom_value_t *value, int argc, char **
         fprintf(stderr, "Write Failed!\n");
         return EEPROM_ERROR_WRITE;
     }
-    fprintf(stderr, "%s written\n", filename);
+    eeprom_report({filename, " written\n"});
     return EEPROM_SUCCESS;
 }
 

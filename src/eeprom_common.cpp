@@ -19,6 +19,25 @@
 #include <cstdlib>
 #include <cstring>
 
+size_t eeprom_join(char *dst, size_t size, std::initializer_list<const char *> parts) {
+    EEPROM_ASSERT(size > 0);
+    size_t n = 0;
+    for (const char *part : parts)
+        for (; *part != '\0' && n + 1 < size; ++part) dst[n++] = *part;
+    dst[n] = '\0';
+    return n;
+}
+
+void eeprom_report(std::initializer_list<const char *> parts) {
+    char line[640];
+    if (eeprom_join(line, sizeof line, parts) < sizeof line - 1) {
+        fputs(line, stderr);
+        return;
+    }
+    // Too long for one piece (a long file name): same bytes, several writes.
+    for (const char *part : parts) fputs(part, stderr);
+}
+
 void eeprom_assert_fail(const char *cond, int line, const char *func) {
     fflush(stdout);
     fprintf(stderr, "%s: eeprom_common.cpp:%d: %s: Assertion `%s' failed.\n",
@@ -62,62 +81,10 @@ ssize_t transfer(bool writing, const eeprom_t *e) {
     return n;
 }
 
-bool name_has_prefix(const char *name, const char *prefix) {
-    return strncmp(name, prefix, strlen(prefix)) == 0;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------
-// Device lookup and opening
-
-int eeprom_find(const char *sysfs_name, eeprom_t *eeprom) {
-    EEPROM_ASSERT(sysfs_name);
-    EEPROM_ASSERT(sysfs_name[0]);
-
-    DIR *base = opendir(EEPROM_SYSFS_BASE);
-    if (!base) {
-        const int err = errno;
-        fprintf(stderr, "opendir(%s) ret: %d\n", EEPROM_SYSFS_BASE, err);
-        return -err;
-    }
-
-    bool found = false;
-    const dirent *entry;
-    while (!found && (entry = readdir(base)) != nullptr) {
-        // Devices are links named <bus>-<4-hex-digit address>; the headset's
-        // EEPROMs answer at 0x50 and 0x51 only.
-        const size_t len = strlen(entry->d_name);
-        if (entry->d_type != DT_LNK || len < 4) continue;
-        const char *address = entry->d_name + len - 4;
-        if (strcmp(address, "0050") != 0 && strcmp(address, "0051") != 0) continue;
-
-        char device_dir[288];
-        snprintf(device_dir, sizeof device_dir, "%s/%s", EEPROM_SYSFS_BASE, entry->d_name);
-        DIR *device = opendir(device_dir);
-        if (!device) {
-            const int err = errno;
-            fprintf(stderr, "opendir(%s) ret: %d\n", device_dir, err);
-            closedir(base);
-            return -err;
-        }
-        // The driver names a child after the device-tree label, with a
-        // number appended that follows probe order: match the label as a
-        // prefix.
-        const dirent *child;
-        while ((child = readdir(device)) != nullptr) {
-            if (!name_has_prefix(child->d_name, sysfs_name)) continue;
-            found = true;
-            if (eeprom)
-                snprintf(eeprom->path, sizeof eeprom->path, "%s/%s/eeprom",
-                         EEPROM_SYSFS_BASE, entry->d_name);
-            break;
-        }
-        closedir(device);
-    }
-    closedir(base);
-    return found ? 1 : 0;
-}
+// Device opening (the lookup itself is in eeprom_lookup.cpp)
 
 eeprom_status_t eeprom_open(eeprom_t *eeprom) {
     EEPROM_ASSERT(eeprom);
@@ -131,7 +98,7 @@ eeprom_status_t eeprom_open(eeprom_t *eeprom) {
                     eeprom->sysfs_name);
             return EEPROM_ERROR_NOT_FOUND;
         }
-        fprintf(stderr, "Found %s EEPROM at: %s\n", eeprom->name, eeprom->path);
+        eeprom_report({"Found ", eeprom->name, " EEPROM at: ", eeprom->path, "\n"});
     }
 
     const int fd = open(eeprom->path, O_RDWR | O_CLOEXEC);

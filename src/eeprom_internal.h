@@ -2,7 +2,9 @@
 // interface that the front end and the catalogue see.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 
 #include "eeprom_common.h"
 
@@ -13,6 +15,17 @@
     ((cond) ? (void)0 : eeprom_assert_fail(#cond, __LINE__, __func__))
 
 [[noreturn]] void eeprom_assert_fail(const char *cond, int line, const char *func);
+
+// Joins texts into `dst`, cut to fit `size` and always terminated, as
+// snprintf with "%s%s..." would. The paths and messages of an ordinary `get`
+// and `set` are built with it rather than with the formatted-output
+// functions, whose code is large: a call that never reaches them maps
+// noticeably less of the C library.
+size_t eeprom_join(char *dst, size_t size, std::initializer_list<const char *> parts);
+
+// Writes the texts to standard error, in one piece as one fprintf to the
+// unbuffered stream would whenever they fit 639 characters, and never cut.
+void eeprom_report(std::initializer_list<const char *> parts);
 
 // Every multi-byte number in a region image is little-endian.
 inline uint16_t get_le16(const uint8_t *p) {

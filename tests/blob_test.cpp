@@ -142,6 +142,10 @@ struct scratch_file {
     std::optional<bytes> data;   // nullopt: the file must not exist
 };
 
+// A path of 650 characters below the scratch directory.
+const std::string LONG_DIRS = std::string(200, 'd') + "/" + std::string(200, 'e');
+const std::string LONG_NAME = LONG_DIRS + "/" + std::string(248, 'f');
+
 const std::optional<blobs> BLANK = std::nullopt;  // vrcal never initialised
 const std::optional<blobs> UNCHANGED = std::nullopt;
 
@@ -221,6 +225,9 @@ TEST_F(BlobCodec, MovesFilesInAndOutOfTheField) {
          {"get", "eyetracking", "%D/out"},
          F + "eyetracking appear valid, but has illegal length: 65535!\n", 5, UNCHANGED,
          {{"out", std::nullopt}}},
+        {"a file name longer than a message line", old, 0xFF, {},
+         {"sh", "mkdir -p %D/" + LONG_DIRS + " && %V get device_config %D/" + LONG_NAME},
+         F + stored_to(DC, "%D/" + LONG_NAME), 0, UNCHANGED, {{LONG_NAME, text("old calibration")}}},
         {"get into a directory", old, 0xFF, {}, {"get", "device_config", "%D"},
          F + "\nFailed to create file %D for writing on error: 21\n", 7, UNCHANGED},
         {"get into a missing directory", old, 0xFF, {}, {"get", "device_config", "%D/no/out"},

@@ -169,7 +169,8 @@ struct row {
     setup_fn setup;
     expected_run run;
     // How often the tool opened the bus directory, -1 when not checked: once
-    // per generation probe and once per region lookup.
+    // for the first probe or lookup, and once more for every later one that
+    // asks for a label that no listing so far has shown.
     int base_opens = -1;
 };
 
@@ -182,12 +183,15 @@ void run_rows(const std::vector<row> &rows) {
             EXPECT_EQ(count_calls(result, "opendir " + BASE), static_cast<size_t>(r.base_opens));
         }
         // The headset's EEPROMs answer at 0x50 and 0x51 only; no other
-        // device on the buses is ever looked into.
+        // device on the buses is ever looked into, and none is listed again
+        // unless the bus directory is.
         const std::string device_open = "opendir " + BASE + "/";
+        const size_t base_opens = count_calls(result, "opendir " + BASE);
         for (const std::string &line : result.calls) {
             if (!line.starts_with(device_open)) continue;
             const std::string name = line.substr(device_open.size());
             EXPECT_TRUE(name.ends_with("0050") || name.ends_with("0051")) << line;
+            EXPECT_LE(count_calls(result, line), base_opens) << line;
         }
     }
 }
@@ -218,7 +222,7 @@ TEST(Dispatch, CommandWordSelectsTheHandler) {
         {"version", no_sysfs(), {{"version"}, 0, version, ""}, 0},
         {"version with a suffix", no_sysfs(), {{"versionx"}, 0, version, ""}, 0},
         {"version ignores words", no_sysfs(), {{"version", "extra", "words"}, 0, version, ""}, 0},
-        {"help with a suffix", blank(), {{"helpme"}, 0, help_text(2, 2), ""}, 2},
+        {"help with a suffix", blank(), {{"helpme"}, 0, help_text(2, 2), ""}, 1},
         {"get with a suffix", no_sysfs(), {{"getx"}, 7, "", "\nget command requires an item!\n" + hint("get")}, 0},
         {"unlock does not also run lock", no_sysfs(),
          {{"unlock"}, 7, "", "\nunlock command requires an item!\n" + hint("unlock")}, 0},
@@ -231,26 +235,28 @@ TEST(Dispatch, CommandWordSelectsTheHandler) {
 
 TEST(Help, ListsTheNamesOfTheFittedHardware) {
     const std::string probes_fail = repeat(opendir_failed(), 2);
+    // Two probes, one listing, when the first probe's listing shows the
+    // strap's label; a strap label that it does not show is looked for again.
     const std::vector<row> rows = {
-        {"second-generation core and strap", blank(2, 2), {{"help"}, 0, help_text(2, 2), ""}, 2},
+        {"second-generation core and strap", blank(2, 2), {{"help"}, 0, help_text(2, 2), ""}, 1},
         {"first-generation core and strap", blank(1, 1), {{"help"}, 0, help_text(1, 1), ""}, 2},
         {"second-generation core, first-generation strap", blank(2, 1), {{"help"}, 0, help_text(2, 1), ""}, 2},
-        {"first-generation core, second-generation strap", blank(1, 2), {{"help"}, 0, help_text(1, 2), ""}, 2},
+        {"first-generation core, second-generation strap", blank(1, 2), {{"help"}, 0, help_text(1, 2), ""}, 1},
         {"no EEPROM fitted", blank(0, 0), {{"help"}, 0, help_text(1, 1), ""}, 2},
         {"second-generation core alone", blank(2, 0), {{"help"}, 0, help_text(2, 1), ""}, 2},
-        {"second-generation strap alone", blank(0, 2), {{"help"}, 0, help_text(1, 2), ""}, 2},
+        {"second-generation strap alone", blank(0, 2), {{"help"}, 0, help_text(1, 2), ""}, 1},
         {"no bus directory", no_sysfs(), {{"help"}, 0, help_text(1, 1), probes_fail}, 2},
-        {"words after help", blank(), {{"help", "get", "unit_sn"}, 0, help_text(2, 2), ""}, 2},
+        {"words after help", blank(), {{"help", "get", "unit_sn"}, 0, help_text(2, 2), ""}, 1},
         {"listing in reverse", board(emu_standard_headset().chips, true), {{"help"}, 0, help_text(2, 2), ""}, 2},
         {"a label alone decides, without an eeprom file",
          board({of_kind(emu_core_chip(2), emu_kind::no_eeprom_file), emu_strap_chip(2)}),
-         {{"help"}, 0, help_text(2, 2), ""}, 2},
+         {{"help"}, 0, help_text(2, 2), ""}, 1},
     };
     for (const row &r : rows) {
         SCOPED_TRACE(r.what);
         r.setup();
         const run_result result = expect_run(r.run);
-        EXPECT_EQ(count_calls(result, "opendir " + BASE), 2u);
+        EXPECT_EQ(count_calls(result, "opendir " + BASE), static_cast<size_t>(r.base_opens));
         EXPECT_TRUE(transfers(result).empty()) << "help reads no EEPROM";
     }
 }
@@ -261,38 +267,40 @@ TEST(Generation, ChosenOncePerBoardAndIndependently) {
         // Each family is probed once, on its first use: a core item never
         // makes the tool look for the strap.
         {"core item, second generation", provisioned(2, 2),
-         {{"get", "unit_sn"}, 0, "SN42", found("core") + shown("unit_sn")}, 2},
+         {{"get", "unit_sn"}, 0, "SN42", found("core") + shown("unit_sn")}, 1},
         {"core item, first generation", provisioned(1, 2),
-         {{"get", "unit_sn"}, 0, "SN42", found("core") + shown("unit_sn")}, 2},
+         {{"get", "unit_sn"}, 0, "SN42", found("core") + shown("unit_sn")}, 1},
         {"core item write", provisioned(2, 2),
-         {{"set", "unit_sn", "SN43"}, 0, "", found("core")}, 2},
+         {{"set", "unit_sn", "SN43"}, 0, "", found("core")}, 1},
         {"strap item probes the core first", provisioned(2, 2),
-         {{"get", "strap_sn"}, 0, "ST2", found("strap", "1-0051") + shown("strap_sn")}, 3},
+         {{"get", "strap_sn"}, 0, "ST2", found("strap", "1-0051") + shown("strap_sn")}, 1},
+        // The core probe stopped inside the core chip's directory, which
+        // might still hold the second-generation strap label: listed again.
         {"first-generation strap beside a second-generation core", provisioned(2, 1),
-         {{"get", "strap_sn"}, 0, "ST1", found("strap", "1-0051") + shown("strap_sn")}, 3},
+         {{"get", "strap_sn"}, 0, "ST1", found("strap", "1-0051") + shown("strap_sn")}, 2},
         {"item only the first-generation strap has", provisioned(2, 1),
          {{"get", "left_audio_admittance"}, 0, "123456",
-          found("strap", "1-0051") + shown("left_audio_admittance")}, 3},
+          found("strap", "1-0051") + shown("left_audio_admittance")}, 2},
         {"same item absent on the second-generation strap", provisioned(2, 2),
-         {{"get", "left_audio_admittance"}, 7, "", unknown("left_audio_admittance", "get")}, 2},
+         {{"get", "left_audio_admittance"}, 7, "", unknown("left_audio_admittance", "get")}, 1},
         {"second-generation strap beside a first-generation core", provisioned(1, 2),
-         {{"get", "strap_sn"}, 0, "ST2", found("strap", "1-0051") + shown("strap_sn")}, 3},
+         {{"get", "strap_sn"}, 0, "ST2", found("strap", "1-0051") + shown("strap_sn")}, 1},
         {"blobs only on the second-generation core", provisioned(1, 2),
-         {{"get", "device_config"}, 7, "", unknown("device_config", "get")}, 2},
+         {{"get", "device_config"}, 7, "", unknown("device_config", "get")}, 1},
         {"blob region on the second-generation core", blank(2, 2),
-         {{"get", "device_config", "/dev/null"}, 6, "", found("vrcal") + uninitialised("vrcal")}, 2},
+         {{"get", "device_config", "/dev/null"}, 6, "", found("vrcal") + uninitialised("vrcal")}, 1},
         {"no label at all means first generation", blank(0, 0),
          {{"get", "device_config"}, 7, "", unknown("device_config", "get")}, 2},
         {"unreadable bus directory means first generation", no_sysfs(),
          {{"get", "device_config"}, 7, "", probes_fail + unknown("device_config", "get")}, 2},
         // A region command settles both boards before it looks for its region.
         {"core region command", blank(2, 2),
-         {{"lock", "core"}, 6, "", found("core") + uninitialised("core")}, 3},
+         {{"lock", "core"}, 6, "", found("core") + uninitialised("core")}, 1},
         {"strap region command", blank(2, 2),
-         {{"lock", "strap"}, 6, "", found("strap", "1-0051") + uninitialised("strap")}, 3},
+         {{"lock", "strap"}, 6, "", found("strap", "1-0051") + uninitialised("strap")}, 1},
         // The newer label wins even when an older core chip sits on the bus.
         {"both core labels fitted", board({emu_core_chip(1), at(emu_core_chip(2), 2, 0x50, 1)}),
-         {{"lock", "core"}, 6, "", found("core", "2-0050") + uninitialised("core")}, 3},
+         {{"lock", "core"}, 6, "", found("core", "2-0050") + uninitialised("core")}, 2},
     });
 }
 
@@ -300,16 +308,16 @@ TEST(Lookup, FindsTheChipByLabelAtItsAddress) {
     const std::string strap_missing = label_missing("strap_eeprom");
     run_rows({
         {"label child with its number", blank(),
-         {{"get", "unit_sn"}, 6, "", found("core") + uninitialised("core")}, 2},
+         {{"get", "unit_sn"}, 6, "", found("core") + uninitialised("core")}, 1},
         {"any number after the label", board({at(emu_core_chip(2), 1, 0x50, 42)}),
-         {{"get", "unit_sn"}, 6, "", found("core") + uninitialised("core")}, 2},
+         {{"get", "unit_sn"}, 6, "", found("core") + uninitialised("core")}, 1},
         {"listing in reverse", board(emu_standard_headset().chips, true),
-         {{"get", "strap_sn"}, 6, "", found("strap", "1-0051") + uninitialised("strap")}, 3},
+         {{"get", "strap_sn"}, 6, "", found("strap", "1-0051") + uninitialised("strap")}, 2},
         {"either address serves either board",
          board({at(emu_core_chip(2), 1, 0x51), at(emu_strap_chip(2), 1, 0x50, 1)}),
-         {{"get", "unit_sn"}, 6, "", found("core", "1-0051") + uninitialised("core")}, 2},
+         {{"get", "unit_sn"}, 6, "", found("core", "1-0051") + uninitialised("core")}, 1},
         {"another bus", board({at(emu_core_chip(1), 4, 0x50)}),
-         {{"get", "unit_sn"}, 6, "", found("core", "4-0050") + uninitialised("core")}, 2},
+         {{"get", "unit_sn"}, 6, "", found("core", "4-0050") + uninitialised("core")}, 1},
         {"label absent", blank(0, 2),
          {{"get", "unit_sn"}, 11, "", label_missing("core_eeprom")}, 2},
         {"strap label absent", blank(2, 0), {{"get", "strap_sn"}, 11, "", strap_missing}, 3},
@@ -325,10 +333,10 @@ TEST(Lookup, FindsTheChipByLabelAtItsAddress) {
         {"plain directory with the first-generation label", board({of_kind(emu_core_chip(1), emu_kind::plain_dir)}),
          {{"get", "unit_sn"}, 11, "", label_missing("core_eeprom")}, 2},
         {"label but no eeprom file", board({of_kind(emu_core_chip(2), emu_kind::no_eeprom_file)}),
-         {{"get", "unit_sn"}, 4, "", found("core") + open_failed("core")}, 2},
+         {{"get", "unit_sn"}, 4, "", found("core") + open_failed("core")}, 1},
         {"label but no eeprom file, strap",
          board({emu_core_chip(2), of_kind(emu_strap_chip(2), emu_kind::no_eeprom_file)}),
-         {{"unlock", "strap"}, 4, "", found("strap", "1-0051") + open_failed("strap", "1-0051")}, 3},
+         {{"unlock", "strap"}, 4, "", found("strap", "1-0051") + open_failed("strap", "1-0051")}, 1},
         {"device link to nothing", board({DANGLING_2_0050}),
          {{"get", "unit_sn"}, 254, "", repeat(opendir_failed(2, BASE + "/2-0050"), 2)}, 2},
         {"bus directory is a file", base_is_a_file(),
@@ -358,8 +366,9 @@ TEST(Lookup, EachRegionIsFoundOncePerRun) {
         blank_headset += found(region) + repeat(uninitialised(region), items);
     blank_headset += found("strap", "1-0051") + repeat(uninitialised("strap"), 11);
     run_rows({
-        // Three regions share the core chip; each resolves it for itself.
-        {"blank headset", blank(), {{"print_all"}, 0, HEADINGS, blank_headset}, 6},
+        // Three regions share the core chip; each resolves it for itself,
+        // from the listing that the core probe made.
+        {"blank headset", blank(), {{"print_all"}, 0, HEADINGS, blank_headset}, 1},
         {"no EEPROM fitted", blank(0, 0),
          {{"print_all"}, 0, HEADINGS, label_missing("core_eeprom") + label_missing("strap_eeprom")}, 4},
         {"chips that will not open",
@@ -367,7 +376,7 @@ TEST(Lookup, EachRegionIsFoundOncePerRun) {
                 of_kind(at(emu_strap_chip(2), 1, 0x51, 1), emu_kind::no_eeprom_file)}),
          {{"print_all"}, 0, HEADINGS,
           found("bootloader") + open_failed("bootloader") + found("strap", "1-0051") +
-              open_failed("strap", "1-0051")}, 4},
+              open_failed("strap", "1-0051")}, 1},
     });
 }
 
@@ -394,6 +403,62 @@ TEST(Lookup, FirstListedMatchWins) {
         for (const xfer_call &c : calls) EXPECT_EQ(c.device, first);
     }
     EXPECT_NE(chosen[0], chosen[1]) << "both listing orders should have been tried";
+}
+
+// The device that a fresh listing finds for a label: the first entry, in
+// listing order, that links to a device at 0x50 or 0x51 whose directory holds
+// a child named after the label.
+std::string first_listed_with(const std::string &label) {
+    namespace fs = std::filesystem;
+    for (const std::string &name : listed_devices()) {
+        const fs::path device = BASE + "/" + name;
+        if (!(name.ends_with("0050") || name.ends_with("0051")) || !fs::is_symlink(device)) continue;
+        std::error_code ec;
+        for (const fs::directory_entry &child : fs::directory_iterator(device, ec))
+            if (child.path().filename().string().starts_with(label)) return name;
+    }
+    return "";
+}
+
+// What one listing showed answers later questions only where a fresh listing
+// would give the same answer: crowded buses, more labelled devices than are
+// remembered, a label on two devices, either listing order.
+TEST(Lookup, RememberedListingsAnswerAsAFreshListingWould) {
+    std::vector<emu_device> crowded = emu_standard_headset().chips;
+    for (int bus = 2; bus < 14; ++bus) {
+        emu_device decoy = at(emu_core_chip(2), bus, bus % 2 ? 0x51 : 0x50, bus);
+        decoy.label = "decoy_eeprom";
+        crowded.push_back(decoy);
+    }
+    std::vector<emu_device> two_straps = emu_standard_headset().chips;
+    two_straps.push_back(at(emu_strap_chip(2), 3, 0x51, 2));
+    const struct {
+        const char *what;
+        std::vector<emu_device> chips;
+    } boards[] = {{"crowded buses", crowded}, {"two straps", two_straps}};
+    const struct {
+        std::vector<std::string> args;
+        std::string region, label;
+        size_t most_listings;  // a listing per probe and per lookup
+    } calls[] = {
+        {{"get", "unit_sn"}, "core", "core_v2_eeprom", 2},
+        {{"get", "strap_sn"}, "strap", "strap_v2_eeprom", 3},
+        {{"unlock", "strap"}, "strap", "strap_v2_eeprom", 3},
+    };
+    for (const auto &b : boards) {
+        for (bool reverse : {false, true}) {
+            board(b.chips, reverse)();
+            for (const auto &c : calls) {
+                SCOPED_TRACE(std::string(b.what) + (reverse ? ", reverse listing: " : ": ") +
+                             c.args[0] + " " + c.args[1]);
+                const std::string device = first_listed_with(c.label);
+                ASSERT_FALSE(device.empty());
+                const run_result r =
+                    expect_run({c.args, 6, "", found(c.region, device) + uninitialised(c.region)});
+                EXPECT_LE(count_calls(r, "opendir " + BASE), c.most_listings);
+            }
+        }
+    }
 }
 
 }  // namespace

@@ -1,0 +1,156 @@
+// Device lookup: finds the I2C device whose directory carries a child named
+// after a device-tree label, among the devices at 0x50 and 0x51 that the
+// kernel lists under /sys/bus/i2c/devices.
+//
+// A command asks more than once: the generation probe of the core board and
+// of the strap, then the lookup of every region it uses. The device
+// directories do not change under a command, so each listing is remembered
+// and a later question that an earlier listing already answers is answered
+// from it: a run lists each directory once instead of once per question.
+// Only a device that was found is taken from memory; a label that was not
+// there is looked for again, in the directories themselves, every time.
+#include "eeprom_common.h"
+#include "eeprom_internal.h"
+
+#include <dirent.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// The headset has two EEPROMs and a board a handful of devices at these
+// addresses; a device directory has about a dozen entries. Whatever does
+// not fit is simply not remembered and is listed again when asked about.
+constexpr size_t MEMO_DEVICES = 8;
+constexpr size_t MEMO_CHILDREN = 32;
+// Labels are compared as a prefix of the child's name, so the first
+// characters of each name are all a label (of at most 15) needs.
+constexpr size_t MEMO_LABEL = sizeof(eeprom_t::sysfs_name);
+
+struct listed_device {
+    char name[32];  // the entry in the base directory, "1-0050"
+    char children[MEMO_CHILDREN][MEMO_LABEL];
+    size_t child_count;
+    bool complete;  // every child was read and fitted
+};
+
+// The accepted devices of the latest successful listing, in listing order.
+// Any device is there only if every accepted device before it is, listed
+// in full, so the first match in memory is the first match on the bus.
+struct listing_memo {
+    listed_device devices[MEMO_DEVICES];
+    size_t count;
+    bool full;  // a device did not fit: record no further ones
+};
+
+listing_memo memo;
+
+void forget_listing() {
+    memo.count = 0;
+    memo.full = false;
+}
+
+bool name_has_prefix(const char *name, const char *prefix) {
+    return strncmp(name, prefix, strlen(prefix)) == 0;
+}
+
+void record_path(eeprom_t *eeprom, const char *device) {
+    if (eeprom) eeprom_join(eeprom->path, sizeof eeprom->path, {EEPROM_SYSFS_BASE "/", device, "/eeprom"});
+}
+
+// The device that an earlier listing found carrying the label, or null when
+// memory cannot tell.
+const listed_device *remembered(const char *label) {
+    if (strlen(label) >= MEMO_LABEL) return nullptr;
+    for (size_t d = 0; d < memo.count; ++d) {
+        const listed_device &device = memo.devices[d];
+        for (size_t c = 0; c < device.child_count; ++c)
+            if (name_has_prefix(device.children[c], label)) return &device;
+        if (!device.complete) return nullptr;
+    }
+    return nullptr;
+}
+
+listed_device *start_device(const char *name) {
+    if (memo.full || memo.count == MEMO_DEVICES || strlen(name) >= sizeof memo.devices[0].name) {
+        memo.full = true;
+        return nullptr;
+    }
+    listed_device *device = &memo.devices[memo.count++];
+    eeprom_join(device->name, sizeof device->name, {name});
+    device->child_count = 0;
+    device->complete = false;
+    return device;
+}
+
+// Remembers a child's name, or marks the device as not fully known.
+bool record_child(listed_device *device, const char *child) {
+    if (!device || device->child_count == MEMO_CHILDREN) return false;
+    char *slot = device->children[device->child_count++];
+    strncpy(slot, child, MEMO_LABEL - 1);
+    slot[MEMO_LABEL - 1] = '\0';
+    return true;
+}
+
+// A listing that failed is not remembered at all.
+int report_opendir_failure(const char *dir, int err) {
+    fprintf(stderr, "opendir(%s) ret: %d\n", dir, err);
+    forget_listing();
+    return -err;
+}
+
+}  // namespace
+
+int eeprom_find(const char *sysfs_name, eeprom_t *eeprom) {
+    EEPROM_ASSERT(sysfs_name);
+    EEPROM_ASSERT(sysfs_name[0]);
+
+    if (const listed_device *device = remembered(sysfs_name)) {
+        record_path(eeprom, device->name);
+        return 1;
+    }
+
+    DIR *base = opendir(EEPROM_SYSFS_BASE);
+    if (!base) return report_opendir_failure(EEPROM_SYSFS_BASE, errno);
+    forget_listing();
+
+    bool found = false;
+    const dirent *entry;
+    while (!found && (entry = readdir(base)) != nullptr) {
+        // Devices are links named <bus>-<4-hex-digit address>; the headset's
+        // EEPROMs answer at 0x50 and 0x51 only.
+        const size_t len = strlen(entry->d_name);
+        if (entry->d_type != DT_LNK || len < 4) continue;
+        const char *address = entry->d_name + len - 4;
+        if (strcmp(address, "0050") != 0 && strcmp(address, "0051") != 0) continue;
+
+        char device_dir[288];
+        eeprom_join(device_dir, sizeof device_dir, {EEPROM_SYSFS_BASE "/", entry->d_name});
+        DIR *device = opendir(device_dir);
+        if (!device) {
+            const int err = errno;
+            closedir(base);
+            return report_opendir_failure(device_dir, err);
+        }
+        listed_device *listed = start_device(entry->d_name);
+        bool fitted = listed != nullptr;
+        // The driver names a child after the device-tree label, with a
+        // number appended that follows probe order: match the label as a
+        // prefix.
+        const dirent *child;
+        while ((child = readdir(device)) != nullptr) {
+            fitted = record_child(listed, child->d_name) && fitted;
+            if (!name_has_prefix(child->d_name, sysfs_name)) continue;
+            found = true;
+            record_path(eeprom, entry->d_name);
+            break;
+        }
+        if (listed) listed->complete = !found && fitted;
+        closedir(device);
+    }
+    closedir(base);
+    return found ? 1 : 0;
+}
