@@ -5,6 +5,7 @@
 #include <string>
 
 #include "eeprom_common.h"
+#include "eeprom_internal.h"
 #include "harness.h"
 
 #include <unistd.h>
@@ -52,6 +53,34 @@ TEST(LayoutSize, FindsOnlyListedVersions) {
     EXPECT_EQ(eeprom_layout_size(gap, 2), -1);
     // The terminator never matches, even asked for its own version.
     EXPECT_EQ(eeprom_layout_size(gap, static_cast<uint32_t>(-1)), -1);
+}
+
+// Paths and messages are joined as snprintf with "%s%s..." would: cut to fit
+// and always terminated, the result the length written.
+TEST(Join, CutsAndTerminatesAsSnprintfWould) {
+    const struct {
+        size_t size;
+        std::initializer_list<const char *> parts;
+    } rows[] = {
+        {16, {"/sys/bus", "/", "1-0050"}},
+        {16, {"exactly fifteen", ""}},
+        {16, {"sixteen letters!"}},
+        {5, {"ab", "cd", "ef"}},
+        {1, {"ab"}},
+        {8, {}},
+        {8, {"", "x", ""}},
+    };
+    for (const auto &r : rows) {
+        std::string whole;
+        for (const char *p : r.parts) whole += p;
+        SCOPED_TRACE(whole + " in " + std::to_string(r.size));
+        char expected[32];
+        snprintf(expected, r.size, "%s", whole.c_str());
+        char got[32];
+        memset(got, 'z', sizeof got);
+        EXPECT_EQ(eeprom_join(got, r.size, r.parts), strlen(expected));
+        EXPECT_STREQ(got, expected);
+    }
 }
 
 // Lookup with a region of the test's own, so the catalogue's process-wide
