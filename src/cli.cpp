@@ -210,6 +210,11 @@ int cmd_help(int, char **) {
 }  // namespace
 
 int main(int argc, char **argv) {
+    // Standard output gets its buffer here rather than from the C library on
+    // first use, which would examine the descriptor (a system call) and
+    // allocate. Every place where order matters flushes explicitly.
+    static char stdout_buffer[BUFSIZ];
+    setvbuf(stdout, stdout_buffer, _IOFBF, sizeof stdout_buffer);
     if (argc <= 1) {
         print_usage();
         return EEPROM_SUCCESS;

@@ -443,6 +443,13 @@ TEST(ItemsPrintAll, HeadingsOnStdoutStoppingRulesAndAlwaysStatusZero) {
         run_result r = expect_run({c.args, 0, c.out, c.err});
         EXPECT_EQ(count_calls(r, "pwrite"), 0u);
     }
+
+    // Both streams into one: each heading comes before its table's lines.
+    headset(0, 0);
+    const run_result merged =
+        run_program("/bin/sh", {"-c", "exec \"$0\" print_all 2>&1", VELLUM_BINARY});
+    EXPECT_EQ(merged.status, 0);
+    EXPECT_EQ(merged.out, CORE_HEAD + no_core + STRAP_HEAD + no_strap);
 }
 
 }  // namespace
