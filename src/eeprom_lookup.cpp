@@ -6,7 +6,7 @@
 // of the strap, then the lookup of every region it uses. The device
 // directories do not change under a command, so each listing is remembered
 // and a later question that an earlier listing already answers is answered
-// from it: a run lists each directory once instead of once per question.
+// from it: a run lists each directory once, not once per question.
 // Only a device that was found is taken from memory; a label that was not
 // there is looked for again, in the directories themselves, every time.
 #include "eeprom_common.h"
@@ -38,8 +38,8 @@ struct listed_device {
 };
 
 // The accepted devices of the latest successful listing, in listing order.
-// Any device is there only if every accepted device before it is, listed
-// in full, so the first match in memory is the first match on the bus.
+// A device is there only if every accepted device listed before it is there
+// too, listed in full: the first match in memory is the first on the bus.
 struct listing_memo {
     listed_device devices[MEMO_DEVICES];
     size_t count;
