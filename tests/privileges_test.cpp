@@ -26,6 +26,13 @@ bool native_root() {
            outside == 0 && count == 4294967295u;
 }
 
+#ifdef __SANITIZE_ADDRESS__
+constexpr bool SANITIZED = true;
+#else
+constexpr bool SANITIZED = false;
+#endif
+const char *const LEAK_CHECKER_FAILED = "LeakSanitizer has encountered a fatal error";
+
 std::string refusal() { return "vellum must not run setuid or setgid\n"; }
 
 TEST(Privileges, SetuidOrSetgidCopyRefusesEveryCommand) {
@@ -73,7 +80,16 @@ TEST(Privileges, SetuidOrSetgidCopyRefusesEveryCommand) {
                                           "--regid=" + std::to_string(NOBODY), "--clear-groups",
                                           copy};
         args.insert(args.end(), c.args.begin(), c.args.end());
-        const run_result r = run_program("/usr/bin/setpriv", args);
+        run_result r = run_program("/usr/bin/setpriv", args,
+                                   {"ASAN_OPTIONS=detect_leaks=0:verify_asan_link_order=0"});
+        if (SANITIZED && (c.mode & 06000) == 02000 && r.status == 1 &&
+            r.err.find(LEAK_CHECKER_FAILED, c.err.size()) != std::string::npos) {
+            // A set-ID process that is not root cannot read its own
+            // environment, so the leak checker runs after all, cannot
+            // inspect the undumpable process and fails once vellum is done.
+            r.status = c.status;
+            r.err.resize(c.err.size());
+        }
         EXPECT_EQ(r.status, c.status);
         EXPECT_EQ(r.out, c.out);
         EXPECT_EQ(r.err, c.err);
