@@ -4,6 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include <sys/auxv.h>
+#include <unistd.h>
+
 #include "catalogue.h"
 #include "eeprom_common.h"
 
@@ -81,13 +84,17 @@ const eeprom_value_t *find_item(const char *text) {
     return value ? value : find_value(strap_values(), text);
 }
 
-// The item named by the first word, or a complaint naming the command.
+void complain_not_found(const char *text, const char *command) {
+    fprintf(stderr, "\n%s was not found!\n", text);
+    print_hint(command);
+}
+
+// The item named by the first word, or a complaint naming the command. An
+// empty word (an unset shell variable, say) would begin every name: it names
+// nothing, and is refused before the tables, and so the devices, are looked at.
 const eeprom_value_t *item_or_complain(const char *text, const char *command) {
-    const eeprom_value_t *value = find_item(text);
-    if (!value) {
-        fprintf(stderr, "\n%s was not found!\n", text);
-        print_hint(command);
-    }
+    const eeprom_value_t *value = text[0] != '\0' ? find_item(text) : nullptr;
+    if (!value) complain_not_found(text, command);
     return value;
 }
 
@@ -150,6 +157,11 @@ int region_command(const char *command, int argc, char **argv, region_op_t op) {
         return EEPROM_ERROR_INVALID_PARAM;
     }
     const char *text = argv[0];
+    // As for items: the empty word names no region.
+    if (text[0] == '\0') {
+        complain_not_found(text, command);
+        return EEPROM_ERROR_INVALID_PARAM;
+    }
     eeprom_t *region = find_region(core_eeproms(), text);
     const eeprom_value_t *family = core_values();
     // The strap list is fetched even after a core match, so every region
@@ -160,8 +172,7 @@ int region_command(const char *command, int argc, char **argv, region_op_t op) {
         family = strap_values();
     }
     if (!region) {
-        fprintf(stderr, "\n%s was not found!\n", text);
-        print_hint(command);
+        complain_not_found(text, command);
         return EEPROM_ERROR_INVALID_PARAM;
     }
     return op(region, family);
@@ -207,9 +218,24 @@ int cmd_help(int, char **) {
     return EEPROM_SUCCESS;
 }
 
+// Installed setuid or setgid, the tool would open, read and overwrite any
+// file (a blob's source or destination) with privileges its user lacks.
+// Access to the EEPROMs is granted through their files' group instead.
+bool privileges_borrowed() {
+    // The kernel flags every exec that left the effective ids other than the
+    // real ones (and a few more, such as raised capabilities). Without the
+    // flag the ids are equal, and asking for all four would cost four
+    // system calls on every run.
+    if (getauxval(AT_SECURE) == 0) return false;
+    if (getuid() == geteuid() && getgid() == getegid()) return false;
+    fprintf(stderr, "%s must not run setuid or setgid\n", EEPROM_PROGRAM_NAME);
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
+    if (privileges_borrowed()) return EEPROM_ERROR_OPEN;
     // Standard output gets its buffer here rather than from the C library on
     // first use, which would examine the descriptor (a system call) and
     // allocate. Every place where order matters flushes explicitly.
