@@ -280,9 +280,10 @@ bool write_run(const eeprom_t *e, uint8_t *bytes, size_t count, uint32_t at) {
 //   2. the image without its checksum;
 //   3. the checksum.
 // A cut thus leaves the old image, the new one, or one that fails to load.
-// Only a store that changes the magic (a reset over a foreign or blank image)
-// passes through one state, new magic over the old rest, that rests on the
-// checksum alone. A write-protected chip acknowledges writes and keeps its
+// Only a reset over an image of another magic passes through one state, the
+// new magic over the old rest; when that image's version has a layout of
+// another size, the guard is not where it looks and the checksum alone
+// refuses it (with probability 65024/65025). A write-protected chip acknowledges writes and keeps its
 // contents, so the image is read back and compared before the store counts.
 eeprom_status_t eeprom_write(eeprom_t *eeprom) {
     EEPROM_ASSERT(eeprom);
