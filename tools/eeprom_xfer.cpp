@@ -24,8 +24,10 @@
 //   EMU_EEPROM_SHORT_WRITE=N:K[,N:K...]
 //                                 call N transfers at most K bytes (and
 //                                 really transfers them)
-//   EMU_EEPROM_DELAY_US=N         every call first sleeps N microseconds: a
-//                                 slow bus, to widen races between processes
+//   EMU_EEPROM_DELAY_US=R[:W]     every pread call first sleeps R
+//                                 microseconds, every pwrite W (default R): a
+//                                 slow chip (writing takes longer), to widen
+//                                 races between processes
 //   EMU_EEPROM_WRITE_PROTECT=1    pwrite calls acknowledge as usual and
 //                                 change nothing (the chip's WP pin is high)
 //   EMU_EEPROM_LOG=FILE           appends one line per call:
@@ -80,7 +82,7 @@ struct config {
     short_rule shorts[2][kMaxRules] = {};
     int short_count[2] = {};
     const char *log = nullptr;
-    long delay_us = 0;
+    long delay_us[2] = {};
     bool write_protect = false;
 };
 
@@ -189,7 +191,10 @@ __attribute__((constructor)) void load_config() {
     parse_shorts("EMU_EEPROM_SHORT_WRITE", cfg.shorts[WRITE], &cfg.short_count[WRITE]);
     if (const char *value = std::getenv("EMU_EEPROM_DELAY_US")) {
         const char *p = value;
-        if (!parse_number(p, &cfg.delay_us) || *p != '\0')
+        if (!parse_number(p, &cfg.delay_us[READ]))
+            bad_env("EMU_EEPROM_DELAY_US", value);
+        cfg.delay_us[WRITE] = cfg.delay_us[READ];
+        if ((*p == ':' && !parse_number(++p, &cfg.delay_us[WRITE])) || *p != '\0')
             bad_env("EMU_EEPROM_DELAY_US", value);
     }
     if (const char *value = std::getenv("EMU_EEPROM_WRITE_PROTECT")) {
@@ -274,8 +279,8 @@ ssize_t transfer(op_t op, Real real, int fd, Buf buf, size_t count, off_t offset
     if (!eeprom_device(fd, device, sizeof device) || fstat(fd, &st) != 0)
         return real(fd, buf, count, offset);
 
-    if (cfg.delay_us > 0)
-        usleep(static_cast<useconds_t>(cfg.delay_us));
+    if (cfg.delay_us[op] > 0)
+        usleep(static_cast<useconds_t>(cfg.delay_us[op]));
     long call = __atomic_add_fetch(&calls[op], 1, __ATOMIC_RELAXED);
     ssize_t ret = -1;
     int err = injected_failure(op, call);
