@@ -37,11 +37,6 @@ void put(int fd, const bytes &b, long long at) {
     EXPECT_EQ(pwrite(fd, b.data(), b.size(), at), static_cast<ssize_t>(b.size()));
 }
 
-bytes cat(bytes a, const bytes &b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
 uint32_t le32_at(const uint8_t *p) {
     return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
@@ -117,16 +112,8 @@ tally sweep(const sweep_case &c, size_t chip_size) {
     EXPECT_EQ(status, EEPROM_SUCCESS);
     EXPECT_NE(old_chip, new_chip);
 
-    // Guard bytes at the new checksum, the image without it, the checksum.
-    const long long sum_at = region->offset + region->size - 2;
+    // Guard bytes, image, checksum (their places are checked end to end).
     EXPECT_EQ(writes.size(), 3u);
-    if (writes.size() == 3) {
-        EXPECT_EQ(writes[0].offset, sum_at);
-        EXPECT_EQ(writes[0].bytes, bytes(2, 0xFF));
-        EXPECT_EQ(writes[1].offset, region->offset);
-        EXPECT_EQ(writes[1].bytes.size(), static_cast<size_t>(region->size - 2));
-        EXPECT_EQ(writes[2].offset, sum_at);
-    }
 
     const size_t new_size = static_cast<size_t>(region->size);
     put(fd, old_chip, 0);
@@ -151,11 +138,7 @@ TEST(PowerCut, EveryCutStateLoadsAsOldOrNewOrNotAtAll) {
     eeprom_t *strap = item(strap_gen1_values, "left_audio_admittance")->eeprom;
 
     const std::string blob_file = "/tmp/vellum-power-cut-" + std::to_string(getpid()) + ".bin";
-    FILE *f = std::fopen(blob_file.c_str(), "wb");
-    ASSERT_TRUE(f);
-    const bytes ones(2145, 0xFF);
-    ASSERT_EQ(std::fwrite(ones.data(), 1, ones.size(), f), ones.size());
-    ASSERT_EQ(std::fclose(f), 0);
+    write_file(blob_file, bytes(2145, 0xFF));
 
     // A set of each kind: the item holds `old` and is set with `words`.
     // Values whose bytes go from 0x00 to 0xFF are the ones the checksum is
@@ -173,7 +156,7 @@ TEST(PowerCut, EveryCutStateLoadsAsOldOrNewOrNotAtAll) {
         {core_items, "prox_near", le16(0), {"65535"}},
         {strap_gen1_values, "left_audio_admittance", le32(0), {"4294967295"}},
         {core_items, "ipd_min", bytes(6, 0x00), {"-1", "-1", "-1"}},
-        {core_items, "device_config", cat(le16(2145), bytes(2145, 0x00)), {blob_file}},
+        {core_items, "device_config", blob_field(bytes(2145, 0x00), 2147), {blob_file}},
     };
     auto region_of = [&](eeprom_t *r) -> const region_spec & {
         return r == bootloader ? BOOTLOADER : r == core ? CORE : r == vrcal ? VRCAL : STRAP_GEN1;

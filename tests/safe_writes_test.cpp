@@ -9,8 +9,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <thread>
 
 #include "headset_fixtures.h"
@@ -64,23 +62,6 @@ std::string temp_path(const std::string &tag) {
     return "/tmp/vellum-safe-" + tag + "-" + std::to_string(getpid());
 }
 
-void save(const std::string &path, const bytes &data) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(data.data()),
-                                                static_cast<std::streamsize>(data.size()));
-}
-
-bytes load(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    return bytes(std::istreambuf_iterator<char>(in), {});
-}
-
-bytes blob_field(const bytes &data, size_t length) {
-    bytes field = le16(static_cast<uint16_t>(data.size()));
-    field.insert(field.end(), data.begin(), data.end());
-    field.resize(length, 0);
-    return field;
-}
-
 const image_item SN_1 = {.offset = 24, .bytes = text_bytes("SN-1", 14)};
 
 TEST(SafeWrites, ParallelSetsOfOneRegionKeepEveryValue) {
@@ -125,8 +106,8 @@ TEST(SafeWrites, ReadersRacingWritersNeverFail) {
     seed(hs, VRCAL, {{.offset = 9, .bytes = blob_field(cal, 2147)}});
     seed(hs, CORE, {SN_1});
     const std::string a = temp_path("a"), b = temp_path("b");
-    save(a, bytes(3000, 0x11));
-    save(b, bytes(3000, 0x22));
+    write_file(a, bytes(3000, 0x11));
+    write_file(b, bytes(3000, 0x22));
     std::vector<command> commands = {
         {"set", "xrservice", a}, {"set", "xrservice", b}, {"set", "unit_sn", "SN-2"}};
     for (int i = 0; i < 3; i++) {
@@ -143,7 +124,7 @@ TEST(SafeWrites, ReadersRacingWritersNeverFail) {
         if (c == command{"get", "unit_sn"}) {
             EXPECT_TRUE(r.out == "SN-1" || r.out == "SN-2") << r.out;
         } else if (c[0] == "get") {
-            EXPECT_EQ(load(c[2]), cal);
+            EXPECT_EQ(read_file(c[2]), cal);
         }
     }
     for (int i = 0; i < 3; i++) std::remove(temp_path("out" + std::to_string(i)).c_str());
@@ -221,7 +202,7 @@ TEST(SafeWrites, LockHeldElsewhereIsWaitedForTenSecondsThenFailsAsAnOpen) {
 
 TEST(SafeWrites, ChipSwallowingWritesFailsEveryStore) {
     const std::string file = temp_path("blob");
-    save(file, {'N', 'E', 'W'});
+    write_file(file, {'N', 'E', 'W'});
     const std::vector<image_item> cal = {{.offset = 9, .bytes = blob_field({'C', 'A', 'L'}, 2147)}};
     struct row {
         const region_spec *r;

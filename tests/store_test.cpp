@@ -232,25 +232,15 @@ TEST(StoreTransfers, PagesShortTransfersAndFailuresLeaveTheChipAsDescribed) {
     } files{in, out};
     std::vector<uint8_t> data(300);
     for (size_t i = 0; i < data.size(); i++) data[i] = static_cast<uint8_t>(i * 7 + 1);
-    FILE *f = std::fopen(in.c_str(), "wb");
-    ASSERT_TRUE(f);
-    ASSERT_EQ(std::fwrite(data.data(), 1, data.size(), f), data.size());
-    ASSERT_EQ(std::fclose(f), 0);
-
-    auto blob = [](const std::vector<uint8_t> &d) {
-        std::vector<uint8_t> field = le16(static_cast<uint16_t>(d.size()));
-        field.insert(field.end(), d.begin(), d.end());
-        field.resize(2147, 0);
-        return field;
-    };
+    write_file(in, data);
     const std::vector<uint8_t> core_old =
         region_image(277, CORE.magic, 5, 0xFF, {{.offset = 24, .bytes = text_bytes("SN-0001", 14)}});
     const std::vector<uint8_t> core_new =
         region_image(277, CORE.magic, 5, 0xFF, {{.offset = 24, .bytes = text_bytes("NEW", 14)}});
     const std::vector<uint8_t> vrcal_old =
-        region_image(6656, VRCAL.magic, 1, 0xFF, {{.offset = 9, .bytes = blob({'C', 'A', 'L'})}});
+        region_image(6656, VRCAL.magic, 1, 0xFF, {{.offset = 9, .bytes = blob_field({'C', 'A', 'L'}, 2147)}});
     const std::vector<uint8_t> vrcal_new =
-        region_image(6656, VRCAL.magic, 1, 0xFF, {{.offset = 9, .bytes = blob(data)}});
+        region_image(6656, VRCAL.magic, 1, 0xFF, {{.offset = 9, .bytes = blob_field(data, 2147)}});
     const std::vector<uint8_t> vrcal_reset = region_image(6656, VRCAL.magic, 1);
 
     auto rd = [](size_t n, long at, const std::string &res) { return call("pread", n, at, res); };
@@ -400,12 +390,7 @@ TEST(StoreTransfers, PagesShortTransfersAndFailuresLeaveTheChipAsDescribed) {
         }
         EXPECT_EQ(read_chip(hs.chips[0]), expected);
         if (c.status == 0 && c.args == get_cal) {
-            FILE *saved = std::fopen(out.c_str(), "rb");
-            ASSERT_TRUE(saved);
-            char buf[16] = {};
-            EXPECT_EQ(std::fread(buf, 1, sizeof buf, saved), 3u);
-            std::fclose(saved);
-            EXPECT_EQ(std::string(buf, 3), "CAL");
+            EXPECT_EQ(read_file(out), (std::vector<uint8_t>{'C', 'A', 'L'}));
         }
 
         run_result next = run_vellum({"get", &r == &CORE ? "unit_sn" : "device_config"});
