@@ -9,6 +9,7 @@
 
 #include "catalogue.h"
 #include "eeprom_common.h"
+#include "std_streams.h"
 
 #ifndef VERSION_STRING
 #error "VERSION_STRING must be defined by the build"
@@ -128,6 +129,9 @@ void print_values(const eeprom_value_t *values) {
 }
 
 int cmd_print_all(int, char **) {
+    // Every item is listed; a failure of standard output is reported once,
+    // at the end.
+    eeprom_stdout_defer();
     // Headings are flushed so that they precede the items' diagnostics when
     // both streams go to one place.
     printf("Core EEPROM Data:\n");
@@ -235,6 +239,8 @@ bool privileges_borrowed() {
 }  // namespace
 
 int main(int argc, char **argv) {
+    // Before anything is opened, so the chip never lands on 0, 1 or 2.
+    if (!eeprom_occupy_std_fds()) return EEPROM_ERROR_OPEN;
     if (privileges_borrowed()) return EEPROM_ERROR_OPEN;
     // Standard output gets its buffer here rather than from the C library on
     // first use, which would examine the descriptor (a system call) and
@@ -243,7 +249,7 @@ int main(int argc, char **argv) {
     setvbuf(stdout, stdout_buffer, _IOFBF, sizeof stdout_buffer);
     if (argc <= 1) {
         print_usage();
-        return EEPROM_SUCCESS;
+        return eeprom_stdout_finish(EEPROM_SUCCESS);
     }
     // A command word may carry any suffix: every row whose name begins the
     // word runs (the table's names make that one row at most).
@@ -257,7 +263,7 @@ int main(int argc, char **argv) {
     if (!matched) {
         printf("\n ** Command not found. (Type 'help')\n");
         print_usage();
-        return EEPROM_ERROR_INVALID_PARAM;
+        return eeprom_stdout_finish(EEPROM_ERROR_INVALID_PARAM);
     }
-    return result;
+    return eeprom_stdout_finish(result);
 }
