@@ -66,6 +66,16 @@ run_result run_program(const std::string &path, const std::vector<std::string> &
                        const std::vector<std::string> &env = {},
                        const std::string &input = "");
 
+// Cross builds run the tests, vellum and the probes under qemu-user, where a
+// program's setuid bit takes no effect and the host's own architecture is not
+// the target's. Tests that need either skip there and say why:
+//   if (UNDER_EMULATION) GTEST_SKIP() << "setuid bits take no effect under qemu-user";
+#ifdef VELLUM_EMULATOR
+inline constexpr bool UNDER_EMULATION = true;
+#else
+inline constexpr bool UNDER_EMULATION = false;
+#endif
+
 // The call-log lines starting with `prefix` ("pread", "pwrite 1-0051",
 // "opendir /sys/bus/i2c/devices").
 size_t count_calls(const run_result &r, std::string_view prefix);
