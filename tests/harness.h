@@ -62,19 +62,11 @@ run_result run_vellum(const std::vector<std::string> &args,
 //
 // A shell started this way runs vellum as VELLUM_COMMAND, not VELLUM_BINARY:
 // in cross builds that is a script which starts vellum under the emulator.
+// Tests that need what the emulator cannot give (a setuid bit taking effect,
+// the host's own architecture) skip when VELLUM_TESTS_EMULATED is defined.
 run_result run_program(const std::string &path, const std::vector<std::string> &args,
                        const std::vector<std::string> &env = {},
                        const std::string &input = "");
-
-// Cross builds run the tests, vellum and the probes under qemu-user, where a
-// program's setuid bit takes no effect and the host's own architecture is not
-// the target's. Tests that need either skip there and say why:
-//   if (UNDER_EMULATION) GTEST_SKIP() << "setuid bits take no effect under qemu-user";
-#ifdef VELLUM_EMULATOR
-inline constexpr bool UNDER_EMULATION = true;
-#else
-inline constexpr bool UNDER_EMULATION = false;
-#endif
 
 // The call-log lines starting with `prefix` ("pread", "pwrite 1-0051",
 // "opendir /sys/bus/i2c/devices").
@@ -85,6 +77,16 @@ std::vector<xfer_call> transfers(const run_result &r);
 // A chip's bytes; failures are reported to gtest.
 std::vector<uint8_t> read_chip(const emu_device &chip);
 void write_chip(const emu_device &chip, uint32_t offset, const std::vector<uint8_t> &bytes);
+
+// Every pwrite made by this process on descriptor `fd` from now on is
+// appended to `log` (offset, bytes written) before it returns; fd -1 stops.
+// The test binary is linked with pwrite wrapped, so this sees the library's
+// own writes in the order it makes them.
+struct written_run {
+    long long offset;
+    std::vector<uint8_t> bytes;
+};
+void record_writes(int fd, std::vector<written_run> *log);
 
 // Region images, built independently of the product's code.
 //
