@@ -37,7 +37,8 @@
 //                                 result and errno name on failure), and
 //                                   opendir /sys/bus/i2c/devices
 //                                 for every directory opened with opendir,
-//                                 or fdopendir (resolved path).
+//                                 open with O_DIRECTORY, or fdopendir
+//                                 (resolved path).
 // A malformed value stops the process with status 125 and a message.
 
 // The hooks below are declared with the C library's own types: pread and
@@ -102,6 +103,7 @@ using pwrite_fn = ssize_t (*)(int, const void *, size_t, off_t);
 using pread64_fn = ssize_t (*)(int, void *, size_t, off64_t);
 using pwrite64_fn = ssize_t (*)(int, const void *, size_t, off64_t);
 using opendir_fn = DIR *(*)(const char *);
+using open_fn = int (*)(const char *, int, ...);
 using fdopendir_fn = DIR *(*)(int);
 
 template <typename F>
@@ -386,6 +388,34 @@ __attribute__((visibility("default"))) DIR *opendir(const char *path) {
     static opendir_fn real = next<opendir_fn>("opendir");
     log_line("opendir %s", path);
     return real(path);
+}
+
+// A directory can be listed without opendir: open it, then getdents64.
+static int open_logged(open_fn real, const char *path, int flags, va_list ap) {
+    mode_t mode = 0;
+    if (flags & (O_CREAT | O_TMPFILE))
+        mode = static_cast<mode_t>(va_arg(ap, unsigned));
+    if (flags & O_DIRECTORY)
+        log_line("opendir %s", path);
+    return real(path, flags, mode);
+}
+
+__attribute__((visibility("default"))) int open(const char *path, int flags, ...) {
+    static open_fn real = next<open_fn>("open");
+    va_list ap;
+    va_start(ap, flags);
+    const int fd = open_logged(real, path, flags, ap);
+    va_end(ap);
+    return fd;
+}
+
+__attribute__((visibility("default"))) int open64(const char *path, int flags, ...) {
+    static open_fn real = next<open_fn>("open64");
+    va_list ap;
+    va_start(ap, flags);
+    const int fd = open_logged(real, path, flags, ap);
+    va_end(ap);
+    return fd;
 }
 
 __attribute__((visibility("default"))) DIR *fdopendir(int fd) {
