@@ -400,23 +400,18 @@ static int open_logged(open_fn real, const char *path, int flags, va_list ap) {
     return real(path, flags, mode);
 }
 
-__attribute__((visibility("default"))) int open(const char *path, int flags, ...) {
-    static open_fn real = next<open_fn>("open");
-    va_list ap;
-    va_start(ap, flags);
-    const int fd = open_logged(real, path, flags, ap);
-    va_end(ap);
-    return fd;
-}
-
-__attribute__((visibility("default"))) int open64(const char *path, int flags, ...) {
-    static open_fn real = next<open_fn>("open64");
-    va_list ap;
-    va_start(ap, flags);
-    const int fd = open_logged(real, path, flags, ap);
-    va_end(ap);
-    return fd;
-}
+// open and open64 differ only in the function they forward to.
+#define LOGGED_OPEN(name)                                                             \
+    __attribute__((visibility("default"))) int name(const char *path, int flags, ...) { \
+        static open_fn real = next<open_fn>(#name);                                   \
+        va_list ap;                                                                   \
+        va_start(ap, flags);                                                          \
+        const int fd = open_logged(real, path, flags, ap);                            \
+        va_end(ap);                                                                   \
+        return fd;                                                                    \
+    }
+LOGGED_OPEN(open)
+LOGGED_OPEN(open64)
 
 __attribute__((visibility("default"))) DIR *fdopendir(int fd) {
     static fdopendir_fn real = next<fdopendir_fn>("fdopendir");
