@@ -494,7 +494,7 @@ TEST(ItemsPrintAll, HeadingsOnStdoutStoppingRulesAndAlwaysStatusZero) {
     // Both streams into one: each heading comes before its table's lines.
     headset(0, 0);
     const run_result merged =
-        run_program("/bin/sh", {"-c", "exec \"$0\" print_all 2>&1", VELLUM_BINARY});
+        run_program("/bin/sh", {"-c", "exec \"$0\" print_all 2>&1", VELLUM_COMMAND});
     EXPECT_EQ(merged.status, 0);
     EXPECT_EQ(merged.out, CORE_HEAD + no_core + STRAP_HEAD + no_strap);
 }
