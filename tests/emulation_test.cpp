@@ -49,10 +49,16 @@ std::vector<std::string> probe(const std::string &file, const std::vector<std::s
 
 TEST(EmulatedTree, EntriesLookLikeTheKernelsAndDistractorsMisbehaveAsIntended) {
     emu_headset hs = emu_standard_headset();
-    hs.distractors.push_back({.kind = emu_kind::plain_dir, .bus = 3, .label = "core_v2_eeprom"});
+    hs.distractors.push_back({.kind = emu_kind::plain_dir,
+                              .bus = 3,
+                              .label = "core_v2_eeprom",
+                              .label_number = 0});
     hs.distractors.push_back({.kind = emu_kind::dangling, .bus = 2, .address = 0x51});
-    hs.distractors.push_back(
-        {.kind = emu_kind::no_eeprom_file, .bus = 0, .address = 0x51, .label = "strap_eeprom"});
+    hs.distractors.push_back({.kind = emu_kind::no_eeprom_file,
+                              .bus = 0,
+                              .address = 0x51,
+                              .label = "strap_eeprom",
+                              .label_number = 0});
     ASSERT_TRUE(mount_headset(hs));
 
     struct expectation {
@@ -63,12 +69,14 @@ TEST(EmulatedTree, EntriesLookLikeTheKernelsAndDistractorsMisbehaveAsIntended) {
         long eeprom_size;  // -1: no eeprom file
     };
     const expectation cases[] = {
-        {"1-0050", true, true, "core_v2_eeprom0", 8192},
-        {"1-0051", true, true, "strap_v2_eeprom1", 4096},
+        // Numbered in probe order: the strap first.
+        {"1-0050", true, true, "core_v2_eeprom1", 8192},
+        {"1-0051", true, true, "strap_v2_eeprom0", 4096},
         {"1-0040", true, true, "", -1},
         {"0-000a", true, true, "", -1},
         {"i2c-0", true, true, "", -1},
         {"i2c-1", true, true, "", -1},
+        {"i2c-2", true, true, "", -1},
         {"3-0050", false, true, "core_v2_eeprom0", 8192},
         {"2-0051", true, false, "", -1},
         {"0-0051", true, true, "strap_eeprom0", -1},
@@ -88,13 +96,15 @@ TEST(EmulatedTree, EntriesLookLikeTheKernelsAndDistractorsMisbehaveAsIntended) {
         if (!c.child.empty()) {
             EXPECT_TRUE(stat((path + "/" + c.child).c_str(), &st) == 0 && S_ISDIR(st.st_mode));
         }
-        if (c.eeprom_size < 0) {
-            EXPECT_NE(stat((path + "/eeprom").c_str(), &st), 0);
-        } else {
-            ASSERT_EQ(stat((path + "/eeprom").c_str(), &st), 0);
-            EXPECT_TRUE(S_ISREG(st.st_mode));
-            EXPECT_EQ(st.st_mode & 07777, 0600u);
-            EXPECT_EQ(st.st_size, c.eeprom_size);
+        for (const std::string &file : {std::string("/eeprom"), "/" + c.child + "/nvmem"}) {
+            if (c.eeprom_size < 0) {
+                EXPECT_NE(stat((path + file).c_str(), &st), 0) << file;
+            } else {
+                ASSERT_EQ(stat((path + file).c_str(), &st), 0) << file;
+                EXPECT_TRUE(S_ISREG(st.st_mode));
+                EXPECT_EQ(st.st_mode & 07777, 0600u);
+                EXPECT_EQ(st.st_size, c.eeprom_size);
+            }
         }
     }
     // The bound chips carry their driver; the unbound device does not.
@@ -104,40 +114,98 @@ TEST(EmulatedTree, EntriesLookLikeTheKernelsAndDistractorsMisbehaveAsIntended) {
     EXPECT_EQ(read_chip(hs.chips[0]), std::vector<uint8_t>(8192, 0xFF));
 }
 
-TEST(EmulatedTree, ListsDevicesInTheKernelsOrder) {
-    // As the kernel lists these names (sysfs orders by a hash of the name).
-    const std::vector<std::string> kernel = {"i2c-1", "1-0051", "0-000a",
-                                             "i2c-0", "1-0050", "1-0040"};
-    emu_headset hs = emu_standard_headset();
-    ASSERT_TRUE(mount_headset(hs));
-    EXPECT_EQ(listing(kDevices), kernel);
+// Directory listings as the i.MX6 board's 32-bit kernel gave them, with the
+// chips labelled and numbered as on that board.
+struct listing_case {
+    const char *dir;
+    int kernel_bits;
+    std::vector<std::string> names;
+};
 
-    hs.reverse_listing = true;
-    ASSERT_TRUE(mount_headset(hs));
-    EXPECT_EQ(listing(kDevices), std::vector<std::string>(kernel.rbegin(), kernel.rend()));
+TEST(EmulatedTree, ListsDirectoriesInTheKernelsOrder) {
+    const listing_case cases[] = {
+        {"", 32, {"i2c-1", "1-0050", "1-0040", "i2c-2", "i2c-0", "1-0051", "0-000a"}},
+        {"1-0050", 32,
+         {"supplier:regulator:regulator.0", "subsystem", "driver", "power", "eeprom", "modalias",
+          "uevent", "core_v2_eeprom1", "name", "of_node"}},
+        {"1-0051", 32,
+         {"supplier:regulator:regulator.0", "subsystem", "driver", "power", "eeprom", "modalias",
+          "strap_v2_eeprom0", "uevent", "name", "of_node"}},
+        {"1-0050/core_v2_eeprom1", 32, {"subsystem", "power", "type", "nvmem", "uevent", "of_node"}},
+        // A 64-bit kernel puts 0x51 first.
+        {"", 64, {"i2c-1", "1-0051", "i2c-2", "0-000a", "i2c-0", "1-0050", "1-0040"}},
+    };
+    for (const listing_case &c : cases) {
+        for (bool reverse : {false, true}) {
+            SCOPED_TRACE(std::string(c.dir) + ", " + std::to_string(c.kernel_bits) + " bits" +
+                         (reverse ? ", reversed" : ""));
+            emu_headset hs = emu_standard_headset();
+            hs.kernel_bits = c.kernel_bits;
+            hs.reverse_listing = reverse;
+            ASSERT_TRUE(mount_headset(hs));
+            std::vector<std::string> want = c.names;
+            if (reverse)
+                want.assign(c.names.rbegin(), c.names.rend());
+            EXPECT_EQ(listing(kDevices + c.dir), want);
+        }
+    }
 }
 
-TEST(EmulatedTree, OptionsShapeTheTree) {
-    struct variant {
+TEST(EmulatedTree, LabelsAreNumberedInProbeOrderUnlessPinned) {
+    struct numbering_case {
         const char *what;
-        bool adapters;
-        bool base_dir;
-        std::vector<std::string> expected;
+        emu_probe_order order;
+        int core_number;  // -1: by probe order
+        std::string core_dir, strap_dir;
     };
-    const variant cases[] = {
-        {"no adapters", false, true, {"1-0051", "0-000a", "1-0050", "1-0040"}},
-        {"no base directory", true, false, {}},
+    const numbering_case cases[] = {
+        {"high address first", emu_probe_order::high_address_first, -1, "core_v2_eeprom1",
+         "strap_v2_eeprom0"},
+        {"low address first", emu_probe_order::low_address_first, -1, "core_v2_eeprom0",
+         "strap_v2_eeprom1"},
+        {"pinned", emu_probe_order::high_address_first, 7, "core_v2_eeprom7", "strap_v2_eeprom0"},
     };
-    for (const variant &c : cases) {
+    for (const numbering_case &c : cases) {
         SCOPED_TRACE(c.what);
         emu_headset hs = emu_standard_headset();
-        hs.adapters = c.adapters;
-        hs.base_dir = c.base_dir;
+        hs.probe_order = c.order;
+        hs.chips[0].label_number = c.core_number;
         ASSERT_TRUE(mount_headset(hs));
-        EXPECT_EQ(listing(kDevices), c.expected);
-        struct stat st;
-        EXPECT_EQ(stat(kDevices.c_str(), &st) == 0, c.base_dir);
+        EXPECT_EQ(emu_label_dir(hs, hs.chips[0]), c.core_dir);
+        EXPECT_EQ(emu_label_dir(hs, hs.chips[1]), c.strap_dir);
+        for (const std::string &dir : {"1-0050/" + c.core_dir, "1-0051/" + c.strap_dir}) {
+            struct stat st;
+            EXPECT_EQ(stat((kDevices + dir).c_str(), &st), 0) << dir;
+            std::string bus_link = "/sys/bus/nvmem/devices/" + dir.substr(dir.find('/') + 1);
+            EXPECT_EQ(stat((bus_link + "/nvmem").c_str(), &st), 0) << bus_link;
+        }
     }
+}
+
+TEST(EmulatedTree, NvmemHoldsTheSameBytesAsEeprom) {
+    char dir[] = "/tmp/vellum-nvmem-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string backing = std::string(dir) + "/core.bin";
+    for (bool backed : {false, true}) {
+        SCOPED_TRACE(backed ? "backing file" : "tmpfs");
+        emu_headset hs = emu_standard_headset();
+        if (backed)
+            hs.chips[0].backing_file = backing;
+        ASSERT_TRUE(mount_headset(hs));
+        const std::string nvmem = kDevices + "1-0050/core_v2_eeprom1/nvmem";
+        write_chip(hs.chips[0], 8000, {0x12, 0x34});
+        EXPECT_EQ(probe(nvmem, {"r:4:7999", "w:1:8191:77"}),
+                  (std::vector<std::string>{"4", "1"}));
+        std::vector<uint8_t> bytes = read_chip(hs.chips[0]);
+        ASSERT_EQ(bytes.size(), 8192u);
+        EXPECT_EQ(bytes[8000], 0x12);
+        EXPECT_EQ(bytes[8191], 0x77);
+        // The label directory has no link back to its device.
+        struct stat st;
+        EXPECT_NE(lstat((kDevices + "1-0050/core_v2_eeprom1/device").c_str(), &st), 0);
+    }
+    unlink(backing.c_str());
+    rmdir(dir);
 }
 
 TEST(EmulatedTree, EachMountStartsFreshAndReplacesTheLastOne) {
