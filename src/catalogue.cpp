@@ -50,14 +50,14 @@ eeprom_t strap_gen2 = {"strap", "strap_v2_eeprom", "", -1, 1,
 
 }  // namespace
 
-#define STRING eeprom_get_string, eeprom_set_string
-#define CHAR eeprom_get_char, eeprom_set_char
-#define MAC eeprom_get_mac_address, eeprom_set_mac_address
-#define UINT16 eeprom_get_uint16, eeprom_set_uint16
-#define UINT32 eeprom_get_uint32, eeprom_set_uint32
-#define IPD eeprom_get_ipd_xyz, eeprom_set_ipd_xyz
-#define BINARY eeprom_get_binary, eeprom_set_binary
-#define END_OF_TABLE {"", nullptr, 0, 0, 0, 0, nullptr, nullptr}
+#define STRING eeprom_get_string, eeprom_set_string, eeprom_parse_string
+#define CHAR eeprom_get_char, eeprom_set_char, eeprom_parse_char
+#define MAC eeprom_get_mac_address, eeprom_set_mac_address, eeprom_parse_mac_address
+#define UINT16 eeprom_get_uint16, eeprom_set_uint16, eeprom_parse_uint16
+#define UINT32 eeprom_get_uint32, eeprom_set_uint32, eeprom_parse_uint32
+#define IPD eeprom_get_ipd_xyz, eeprom_set_ipd_xyz, eeprom_parse_ipd_xyz
+#define BINARY eeprom_get_binary, eeprom_set_binary, eeprom_parse_binary
+#define END_OF_TABLE {"", nullptr, 0, 0, 0, 0, nullptr, nullptr, nullptr}
 
 // Both core generations share these rows, each pointing at its own regions.
 #define CORE_ITEMS(bl, core)                                              \

@@ -40,6 +40,7 @@ enum : uint32_t {
     EEPROM_HEADER_SIZE = 9,      // magic, version, lock
     EEPROM_CHECKSUM_SIZE = 2,    // Fletcher-16 in the last two bytes
     EEPROM_MAC_ADDR_LEN = 6,
+    EEPROM_VALUE_MAX_LEN = 4096,  // no item is longer (the largest blob: 3067)
 };
 
 // One layout version of a region and the total size of its image.
@@ -70,6 +71,11 @@ struct eeprom_value_t;
 typedef eeprom_status_t (*eeprom_value_op_t)(const eeprom_value_t *value,
                                              int argc, char **argv);
 
+// Turns the value words of a `set` into the item's `length` bytes at `dst`,
+// checking them as the set does, without touching the device.
+typedef eeprom_status_t (*eeprom_value_parse_t)(const eeprom_value_t *value, int argc,
+                                                char **argv, uint8_t *dst);
+
 // One item stored at a fixed position of a region image.
 struct eeprom_value_t {
     char name[32];
@@ -80,6 +86,7 @@ struct eeprom_value_t {
     uint32_t min_version;   // first layout version that contains the item
     eeprom_value_op_t get;
     eeprom_value_op_t set;
+    eeprom_value_parse_t parse;  // the set's checks and conversion alone
 };
 
 // The first nine bytes of every region image, little-endian on the device.
@@ -138,6 +145,15 @@ eeprom_status_t eeprom_get_ipd_xyz(const eeprom_value_t *value, int argc, char *
 eeprom_status_t eeprom_set_ipd_xyz(const eeprom_value_t *value, int argc, char **argv);
 eeprom_status_t eeprom_get_binary(const eeprom_value_t *value, int argc, char **argv);
 eeprom_status_t eeprom_set_binary(const eeprom_value_t *value, int argc, char **argv);
+
+// The conversion step of each setter: words (or a blob's file) to bytes.
+eeprom_status_t eeprom_parse_char(const eeprom_value_t *value, int argc, char **argv, uint8_t *dst);
+eeprom_status_t eeprom_parse_string(const eeprom_value_t *value, int argc, char **argv, uint8_t *dst);
+eeprom_status_t eeprom_parse_mac_address(const eeprom_value_t *value, int argc, char **argv, uint8_t *dst);
+eeprom_status_t eeprom_parse_uint16(const eeprom_value_t *value, int argc, char **argv, uint8_t *dst);
+eeprom_status_t eeprom_parse_uint32(const eeprom_value_t *value, int argc, char **argv, uint8_t *dst);
+eeprom_status_t eeprom_parse_ipd_xyz(const eeprom_value_t *value, int argc, char **argv, uint8_t *dst);
+eeprom_status_t eeprom_parse_binary(const eeprom_value_t *value, int argc, char **argv, uint8_t *dst);
 
 // Converts one IPD coordinate ("X", "Y" or "Z") for eeprom_set_ipd_xyz.
 eeprom_status_t parse_ipd_axis(const char *text, const char *axis, int16_t *dst);

@@ -1,0 +1,449 @@
+// The value codecs: for each item kind, the `get` that prints an item's bytes
+// as text (or saves a blob to a file) and the `set` that turns value words
+// (or a file) into the item's bytes and stores them. Turning words into bytes
+// is a step of its own (`eeprom_parse_*`), so a caller can check many values
+// before storing any. The codecs know nothing of regions, headers, locks or
+// versions: they reach the chip only through the store's item read and write.
+#include "eeprom_common.h"
+#include "eeprom_internal.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+// ---------------------------------------------------------------------------
+// Scalar value codecs
+
+namespace {
+
+// Label and newline on standard error, the value alone on standard output;
+// each stream is flushed before the other is written, so a terminal shows
+// one line and a caller reading standard output gets the bare value.
+void print_value(const eeprom_value_t *value, const void *text, size_t length) {
+    fprintf(stderr, "%s: ", value->name);
+    fflush(stderr);
+    fwrite(text, 1, length, stdout);
+    fflush(stdout);
+    fputs("\n", stderr);
+}
+
+void print_value_text(const eeprom_value_t *value, const char *text) {
+    print_value(value, text, strlen(text));
+}
+
+// Reads a decimal number as the "%u" and "%d" conversions do: leading white
+// space, an optional sign, at least one digit, anything after it ignored.
+// The magnitude is kept whole (saturating just above 32 bits) so that a
+// number that does not fit is refused instead of silently wrapped.
+struct decimal_t {
+    bool negative;
+    uint64_t magnitude;
+};
+constexpr uint64_t DECIMAL_TOO_LARGE = 0x100000000ULL;
+
+bool parse_decimal(const char *text, decimal_t *out) {
+    const char *p = text;
+    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+    out->negative = *p == '-';
+    if (*p == '-' || *p == '+') ++p;
+    if (*p < '0' || *p > '9') return false;
+    out->magnitude = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        out->magnitude = out->magnitude * 10 + static_cast<uint64_t>(*p - '0');
+        if (out->magnitude > DECIMAL_TOO_LARGE) out->magnitude = DECIMAL_TOO_LARGE;
+    }
+    return true;
+}
+
+// "%u" semantics: a leading minus wraps modulo 2^32.
+uint32_t wrap_unsigned(const decimal_t &d) {
+    const uint32_t low = static_cast<uint32_t>(d.magnitude);
+    return d.negative ? 0u - low : low;
+}
+
+// The unsigned getters: a little-endian number of the item's `length` bytes.
+eeprom_status_t get_unsigned(const eeprom_value_t *value) {
+    uint8_t buf[sizeof(uint32_t)] = {};
+    const eeprom_status_t status = eeprom_read_value(value, buf);
+    if (status != EEPROM_SUCCESS) return status;
+    char text[12];
+    snprintf(text, sizeof text, "%u", static_cast<unsigned>(get_le32(buf)));
+    print_value_text(value, text);
+    return EEPROM_SUCCESS;
+}
+
+// The unsigned kinds: one decimal word that must fit the field (`max`),
+// little-endian in the item's `length` bytes.
+eeprom_status_t parse_unsigned(const eeprom_value_t *value, int argc, char **argv,
+                               uint8_t *dst, uint32_t max, const char *type) {
+    if (argc != 1) {
+        fprintf(stderr, "\nset uint command requires an item value!\n");
+        return EEPROM_ERROR_INVALID_PARAM;
+    }
+    decimal_t d;
+    if (!parse_decimal(argv[0], &d)) {
+        fprintf(stderr, "\nset %s value - %s - incorrect length!\n", type, argv[0]);
+        return EEPROM_ERROR_INVALID_PARAM;
+    }
+    const uint32_t number = wrap_unsigned(d);
+    if (d.magnitude >= DECIMAL_TOO_LARGE || number > max) {
+        fprintf(stderr, "\nset %s value - %s - would overflow!\n", type, argv[0]);
+        return EEPROM_ERROR_INVALID_PARAM;
+    }
+    uint8_t buf[sizeof(uint32_t)];
+    put_le32(buf, number);
+    memcpy(dst, buf, value->length);
+    return EEPROM_SUCCESS;
+}
+
+// A setter's last step: the words become the item's bytes, and only then is
+// the device touched. `count` is what the setter hands to the store.
+eeprom_status_t parse_and_store(const eeprom_value_t *value, int argc, char **argv,
+                                eeprom_value_parse_t parse, uint16_t count) {
+    uint8_t buf[EEPROM_VALUE_MAX_LEN];
+    EEPROM_ASSERT(value->length <= sizeof buf);
+    const eeprom_status_t status = parse(value, argc, argv, buf);
+    if (status != EEPROM_SUCCESS) return status;
+    return eeprom_write_value(value, buf, count);
+}
+
+}  // namespace
+
+eeprom_status_t eeprom_get_char(const eeprom_value_t *value, int, char **) {
+    EEPROM_ASSERT(value);
+    uint8_t buf[EEPROM_VALUE_MAX_LEN];
+    EEPROM_ASSERT(value->length <= sizeof buf);
+    const eeprom_status_t status = eeprom_read_value(value, buf);
+    if (status != EEPROM_SUCCESS) return status;
+    print_value(value, buf, 1);
+    return EEPROM_SUCCESS;
+}
+
+eeprom_status_t eeprom_parse_char(const eeprom_value_t *value, int argc, char **argv,
+                                  uint8_t *dst) {
+    EEPROM_ASSERT(value);
+    EEPROM_ASSERT(argv);
+    if (argc != 1) {
+        fprintf(stderr, "\nset char command requires an item value!\n");
+        return EEPROM_ERROR_INVALID_PARAM;
+    }
+    if (strlen(argv[0]) != value->length) {
+        fprintf(stderr, "\nset %s = %s requires 1 character!\n", value->name, argv[0]);
+        return EEPROM_ERROR_INVALID_PARAM;
+    }
+    memcpy(dst, argv[0], value->length);
+    return EEPROM_SUCCESS;
+}
+
+// The store is handed one byte per value word: one.
+eeprom_status_t eeprom_set_char(const eeprom_value_t *value, int argc, char **argv) {
+    EEPROM_ASSERT(value);
+    EEPROM_ASSERT(argv);
+    return parse_and_store(value, argc, argv, eeprom_parse_char, 1);
+}
+
+eeprom_status_t eeprom_get_string(const eeprom_value_t *value, int, char **) {
+    EEPROM_ASSERT(value);
+    uint8_t buf[EEPROM_VALUE_MAX_LEN];
+    EEPROM_ASSERT(value->length <= sizeof buf);
+    const eeprom_status_t status = eeprom_read_value(value, buf);
+    if (status != EEPROM_SUCCESS) return status;
+    // A field without a terminator prints whole, and nothing beyond it.
+    const void *end = memchr(buf, 0, value->length);
+    const size_t length = end ? static_cast<const uint8_t *>(end) - buf : value->length;
+    print_value(value, buf, length);
+    return EEPROM_SUCCESS;
+}
+
+eeprom_status_t eeprom_parse_string(const eeprom_value_t *value, int argc, char **argv,
+                                    uint8_t *dst) {
+    EEPROM_ASSERT(value);
+    EEPROM_ASSERT(argv);
+    if (argc != 1) {
+        fprintf(stderr, "\nset string command requires an item value!\n");
+        return EEPROM_ERROR_INVALID_PARAM;
+    }
+    const size_t length = strlen(argv[0]);
+    if (length + 1 > value->length) {
+        fprintf(stderr, "\nset %s = %s requires string to be less than %d bytes!\n",
+                value->name, argv[0], value->length);
+        return EEPROM_ERROR_INVALID_PARAM;
+    }
+    // Zero-filled, so a shorter string leaves nothing of an older one.
+    memset(dst, 0, value->length);
+    memcpy(dst, argv[0], length);
+    return EEPROM_SUCCESS;
+}
+
+eeprom_status_t eeprom_set_string(const eeprom_value_t *value, int argc, char **argv) {
+    EEPROM_ASSERT(value);
+    EEPROM_ASSERT(argv);
+    return parse_and_store(value, argc, argv, eeprom_parse_string, value->length);
+}
+
+eeprom_status_t eeprom_get_mac_address(const eeprom_value_t *value, int, char **) {
+    EEPROM_ASSERT(value);
+    EEPROM_ASSERT(value->length == EEPROM_MAC_ADDR_LEN);
+    uint8_t mac[EEPROM_MAC_ADDR_LEN];
+    const eeprom_status_t status = eeprom_read_value(value, mac);
+    if (status != EEPROM_SUCCESS) return status;
+    char text[18];
+    snprintf(text, sizeof text, "%02X:%02X:%02X:%02X:%02X:%02X", mac[0], mac[1],
+             mac[2], mac[3], mac[4], mac[5]);
+    print_value_text(value, text);
+    return EEPROM_SUCCESS;
+}
+
+eeprom_status_t eeprom_parse_mac_address(const eeprom_value_t *value, int argc,
+                                         char **argv, uint8_t *dst) {
+    EEPROM_ASSERT(value);
+    EEPROM_ASSERT(argv);
+    EEPROM_ASSERT(value->length == EEPROM_MAC_ADDR_LEN);
+    if (argc != 1) {
+        fprintf(stderr, "\nset mac address command requires an item value!\n");
+        return EEPROM_ERROR_INVALID_PARAM;
+    }
+    unsigned int pair[EEPROM_MAC_ADDR_LEN];
+    if (sscanf(argv[0], "%2x:%2x:%2x:%2x:%2x:%2x%*c", &pair[0], &pair[1], &pair[2],
+               &pair[3], &pair[4], &pair[5]) != EEPROM_MAC_ADDR_LEN) {
+        fprintf(stderr, "\nset mac address - %s - incorrect length!\n", argv[0]);
+        return EEPROM_ERROR_INVALID_PARAM;
+    }
+    for (uint32_t i = 0; i < EEPROM_MAC_ADDR_LEN; ++i) {
+        // The conversion takes a sign: "-1" becomes a number above 255.
+        if (pair[i] > 0xFF) {
+            fprintf(stderr, "\nset mac address - %s - entry out of range!\n", argv[0]);
+            return EEPROM_ERROR_INVALID_PARAM;
+        }
+        dst[i] = static_cast<uint8_t>(pair[i]);
+    }
+    return EEPROM_SUCCESS;
+}
+
+eeprom_status_t eeprom_set_mac_address(const eeprom_value_t *value, int argc, char **argv) {
+    EEPROM_ASSERT(value);
+    EEPROM_ASSERT(argv);
+    EEPROM_ASSERT(value->length == EEPROM_MAC_ADDR_LEN);
+    return parse_and_store(value, argc, argv, eeprom_parse_mac_address, EEPROM_MAC_ADDR_LEN);
+}
+
+eeprom_status_t eeprom_get_uint16(const eeprom_value_t *value, int, char **) {
+    EEPROM_ASSERT(value);
+    EEPROM_ASSERT(value->length == sizeof(uint16_t));
+    return get_unsigned(value);
+}
+
+eeprom_status_t eeprom_parse_uint16(const eeprom_value_t *value, int argc, char **argv,
+                                    uint8_t *dst) {
+    EEPROM_ASSERT(value);
+    EEPROM_ASSERT(argv);
+    EEPROM_ASSERT(value->length == sizeof(uint16_t));
+    return parse_unsigned(value, argc, argv, dst, 0xFFFF, "uint16_t");
+}
+
+eeprom_status_t eeprom_set_uint16(const eeprom_value_t *value, int argc, char **argv) {
+    EEPROM_ASSERT(value);
+    EEPROM_ASSERT(argv);
+    EEPROM_ASSERT(value->length == sizeof(uint16_t));
+    return parse_and_store(value, argc, argv, eeprom_parse_uint16, value->length);
+}
+
+eeprom_status_t eeprom_get_uint32(const eeprom_value_t *value, int, char **) {
+    EEPROM_ASSERT(value);
+    EEPROM_ASSERT(value->length == sizeof(uint32_t));
+    return get_unsigned(value);
+}
+
+eeprom_status_t eeprom_parse_uint32(const eeprom_value_t *value, int argc, char **argv,
+                                    uint8_t *dst) {
+    EEPROM_ASSERT(value);
+    EEPROM_ASSERT(argv);
+    EEPROM_ASSERT(value->length == sizeof(uint32_t));
+    return parse_unsigned(value, argc, argv, dst, 0xFFFFFFFF, "uint32_t");
+}
+
+eeprom_status_t eeprom_set_uint32(const eeprom_value_t *value, int argc, char **argv) {
+    EEPROM_ASSERT(value);
+    EEPROM_ASSERT(argv);
+    EEPROM_ASSERT(value->length == sizeof(uint32_t));
+    return parse_and_store(value, argc, argv, eeprom_parse_uint32, value->length);
+}
+
+eeprom_status_t eeprom_get_ipd_xyz(const eeprom_value_t *value, int, char **) {
+    EEPROM_ASSERT(value);
+    EEPROM_ASSERT(value->length == sizeof(ipd_position_t));
+    uint8_t buf[sizeof(ipd_position_t)];
+    const eeprom_status_t status = eeprom_read_value(value, buf);
+    if (status != EEPROM_SUCCESS) return status;
+    char text[24];
+    snprintf(text, sizeof text, "%d, %d, %d", static_cast<int16_t>(get_le16(buf + 0)),
+             static_cast<int16_t>(get_le16(buf + 2)), static_cast<int16_t>(get_le16(buf + 4)));
+    print_value_text(value, text);
+    return EEPROM_SUCCESS;
+}
+
+eeprom_status_t parse_ipd_axis(const char *text, const char *axis, int16_t *dst) {
+    EEPROM_ASSERT(text);
+    EEPROM_ASSERT(axis);
+    EEPROM_ASSERT(dst);
+    decimal_t d;
+    if (!parse_decimal(text, &d)) {
+        fprintf(stderr, "\nset IPD %s value - %s - incorrect length!\n", axis, text);
+        return EEPROM_ERROR_INVALID_PARAM;
+    }
+    // The typed number itself must be in range; nothing wraps into it.
+    const bool fits = d.negative ? d.magnitude <= 32768 : d.magnitude <= 32767;
+    if (!fits) {
+        fprintf(stderr, "\nset IPD %s value - %s - would overflow!\n", axis, text);
+        return EEPROM_ERROR_INVALID_PARAM;
+    }
+    const int32_t number = d.negative ? -static_cast<int32_t>(d.magnitude)
+                                      : static_cast<int32_t>(d.magnitude);
+    *dst = static_cast<int16_t>(number);
+    return EEPROM_SUCCESS;
+}
+
+eeprom_status_t eeprom_parse_ipd_xyz(const eeprom_value_t *value, int argc, char **argv,
+                                     uint8_t *dst) {
+    EEPROM_ASSERT(value);
+    EEPROM_ASSERT(argv);
+    EEPROM_ASSERT(value->length == sizeof(ipd_position_t));
+    if (argc != 3) {
+        fprintf(stderr, "\nset IPD XYZ command requires three item values!\n");
+        return EEPROM_ERROR_INVALID_PARAM;
+    }
+    int16_t axis[3];
+    static const char *const letters[3] = {"X", "Y", "Z"};
+    for (int i = 0; i < 3; ++i) {
+        const eeprom_status_t status = parse_ipd_axis(argv[i], letters[i], &axis[i]);
+        if (status != EEPROM_SUCCESS) return status;
+    }
+    for (int i = 0; i < 3; ++i) put_le16(dst + 2 * i, static_cast<uint16_t>(axis[i]));
+    return EEPROM_SUCCESS;
+}
+
+eeprom_status_t eeprom_set_ipd_xyz(const eeprom_value_t *value, int argc, char **argv) {
+    EEPROM_ASSERT(value);
+    EEPROM_ASSERT(argv);
+    EEPROM_ASSERT(value->length == sizeof(ipd_position_t));
+    return parse_and_store(value, argc, argv, eeprom_parse_ipd_xyz, sizeof(ipd_position_t));
+}
+
+// ---------------------------------------------------------------------------
+// Binary blob codec: a 16-bit little-endian data length, the data, zeros.
+
+eeprom_status_t eeprom_get_binary(const eeprom_value_t *value, int argc, char **argv) {
+    EEPROM_ASSERT(value);
+    uint8_t field[EEPROM_VALUE_MAX_LEN];
+    EEPROM_ASSERT(value->length <= sizeof field);
+    const eeprom_status_t status = eeprom_read_value(value, field);
+    if (argc <= 0 && status == EEPROM_SUCCESS) {
+        fprintf(stderr, "%s set, specify filename to save\n", value->name);
+        return EEPROM_ERROR_INVALID_PARAM;
+    }
+    if (status != EEPROM_SUCCESS) return status;
+
+    const uint16_t length = get_le16(field);
+    if (length > value->length - 2) {
+        fprintf(stderr, "%s appear valid, but has illegal length: %d!\n", value->name, length);
+        return EEPROM_ERROR_INVALID_DATA;
+    }
+    const char *filename = argv[0];
+    FILE *file = fopen(filename, "wb");
+    if (!file) {
+        fprintf(stderr, "\nFailed to create file %s for writing on error: %d\n", filename, errno);
+        return EEPROM_ERROR_INVALID_PARAM;
+    }
+    fprintf(stderr, "%s: ", value->name);
+    fflush(stderr);
+    // The data is only saved once the file has taken all of it: a full disk
+    // shows up at the flush or the close, not at the buffered write.
+    bool saved = fwrite(field + 2, 1, length, file) == length;
+    saved = fflush(file) == 0 && saved;
+    saved = fclose(file) == 0 && saved;
+    if (!saved) {
+        fprintf(stderr, "Write Failed!\n");
+        return EEPROM_ERROR_WRITE;
+    }
+    fprintf(stderr, "%s written\n", filename);
+    return EEPROM_SUCCESS;
+}
+
+namespace {
+
+enum class load_result { ok, too_large, read_error };
+
+// Reads a whole source — regular file, pipe or device — into `data`, at most
+// `limit` bytes. One byte beyond the limit is enough to know it is too large.
+load_result read_to_end(int fd, uint8_t *data, size_t limit, size_t *got) {
+    *got = 0;
+    for (;;) {
+        uint8_t probe;
+        const bool full = *got == limit;
+        const ssize_t n = full ? read(fd, &probe, 1) : read(fd, data + *got, limit - *got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return load_result::read_error;
+        if (n == 0) return load_result::ok;
+        if (full) return load_result::too_large;
+        *got += static_cast<size_t>(n);
+    }
+}
+
+}  // namespace
+
+// Reads the file named by the first word into a blob field: the data length,
+// the data, zeros to the end of the field. Further words are ignored.
+eeprom_status_t eeprom_parse_binary(const eeprom_value_t *value, int argc, char **argv,
+                                    uint8_t *dst) {
+    EEPROM_ASSERT(value);
+    EEPROM_ASSERT(argv);
+    if (argc <= 0) {
+        fprintf(stderr, "\nMust specify a file to load data from\n");
+        return EEPROM_ERROR_INVALID_PARAM;
+    }
+    const char *filename = argv[0];
+    const int limit = value->length - 2;
+    memset(dst, 0, value->length);
+
+    const int fd = open(filename, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        fprintf(stderr, "\nFailed to open file %s for reading on error: %d\n", filename, errno);
+        return EEPROM_ERROR_INVALID_PARAM;
+    }
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+        close(fd);
+        fprintf(stderr, "\nFailed to stat file %s on error: %d\n", filename, errno);
+        return EEPROM_ERROR_INVALID_PARAM;
+    }
+    // Only a regular file has a size worth checking up front; pipes and
+    // devices are read to their end below.
+    if (S_ISREG(st.st_mode) && st.st_size > limit) {
+        close(fd);
+        fprintf(stderr, "\nFile Size too large %ld > %d\n", static_cast<long>(st.st_size), limit);
+        return EEPROM_ERROR_INVALID_PARAM;
+    }
+    size_t got = 0;
+    const load_result result = read_to_end(fd, dst + 2, limit, &got);
+    close(fd);
+    if (result == load_result::read_error) {
+        fprintf(stderr, "\nRead Failed, errno: %d\n", errno);
+        return EEPROM_ERROR_READ;
+    }
+    if (result == load_result::too_large) {
+        fprintf(stderr, "\nFile Size too large %ld > %d\n", static_cast<long>(limit) + 1, limit);
+        return EEPROM_ERROR_INVALID_PARAM;
+    }
+    put_le16(dst, static_cast<uint16_t>(got));
+    return EEPROM_SUCCESS;
+}
+
+eeprom_status_t eeprom_set_binary(const eeprom_value_t *value, int argc, char **argv) {
+    EEPROM_ASSERT(value);
+    EEPROM_ASSERT(argv);
+    return parse_and_store(value, argc, argv, eeprom_parse_binary, value->length);
+}

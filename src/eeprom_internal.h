@@ -1,0 +1,34 @@
+// Helpers shared by the store and the value codecs; not part of the
+// interface that the front end and the catalogue see.
+#pragma once
+
+#include <cstdint>
+
+#include "eeprom_common.h"
+
+// Programming errors (a missing record or word list, an item whose length
+// does not suit its codec) stop the process in every build type. The report
+// names the store's source file, the line and the function.
+#define EEPROM_ASSERT(cond) \
+    ((cond) ? (void)0 : eeprom_assert_fail(#cond, __LINE__, __func__))
+
+[[noreturn]] void eeprom_assert_fail(const char *cond, int line, const char *func);
+
+// Every multi-byte number in a region image is little-endian.
+inline uint16_t get_le16(const uint8_t *p) {
+    return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
+
+inline uint32_t get_le32(const uint8_t *p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+inline void put_le16(uint8_t *p, uint16_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+
+inline void put_le32(uint8_t *p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
