@@ -283,16 +283,45 @@ TEST(TransferRules, OneCallMovesAtMostAPageAndStopsAtTheChipsEnd) {
         {"write at and past the end", {}, {"w:1:8192:5a", "w:0:9000:5a"}, {"-1 EFBIG", "-1 EFBIG"}},
         {"negative offset", {}, {"r:1:-1", "w:1:-1:0"}, {"-1 EINVAL", "-1 EINVAL"}},
         {"smaller page", {"EMU_EEPROM_PAGE_SIZE=1000"}, {"r:6656:0", "w:1500:7000:0"}, {"1000", "1000"}},
+        // Calls at the file position: the same rules, and the position moves.
+        {"read a page per call", {}, {"read:6656", "read:6656", "read:10"}, {"4096", "4096", "0"}},
+        {"read clamped at the end", {}, {"seek:8150:set", "read:100", "seek:0:cur"},
+         {"8150", "42", "8192"}},
+        {"write a page per call", {}, {"write:6656:5a", "seek:0:cur"}, {"4096", "4096"}},
+        {"write at the end", {}, {"seek:0:end", "write:1:5a", "seek:0:cur"},
+         {"8192", "-1 EFBIG", "8192"}},
+        {"seek from the end", {}, {"seek:-10:end", "read:100"}, {"8182", "10"}},
+        {"readv: a page in all", {}, {"readv:3000+3000", "readv:3000+3000", "readv:1+1"},
+         {"4096", "4096", "0"}},
+        {"readv clamped at the end", {}, {"seek:8000:set", "readv:100+100"}, {"8000", "192"}},
+        {"writev: a page in all", {}, {"writev:3000+3000:1", "seek:0:cur"}, {"4096", "4096"}},
+        {"writev at the end", {}, {"seek:8192:set", "writev:1+1:1"}, {"8192", "-1 EFBIG"}},
     };
     for (const xfer_case &c : cases) {
         SCOPED_TRACE(c.what);
         emu_headset hs = emu_standard_headset();
         ASSERT_TRUE(mount_headset(hs));
-        EXPECT_EQ(probe(emu_chip_path(hs.chips[0]), c.ops, c.env), c.results);
-        struct stat st;
-        ASSERT_EQ(stat(emu_chip_path(hs.chips[0]).c_str(), &st), 0);
-        EXPECT_EQ(st.st_size, 8192);  // never grows
+        // The same bytes, the same rules, under either name.
+        for (const std::string &file :
+             {emu_chip_path(hs.chips[0]), kDevices + "1-0050/core_v2_eeprom1/nvmem"}) {
+            SCOPED_TRACE(file);
+            EXPECT_EQ(probe(file, c.ops, c.env), c.results);
+            struct stat st;
+            ASSERT_EQ(stat(file.c_str(), &st), 0);
+            EXPECT_EQ(st.st_size, 8192);  // never grows
+        }
     }
+}
+
+TEST(TransferRules, VectorsFillInOrderUpToAPage) {
+    emu_headset hs = emu_standard_headset();
+    ASSERT_TRUE(mount_headset(hs));
+    EXPECT_EQ(probe(emu_chip_path(hs.chips[0]), {"writev:3000+3000:10"}),
+              std::vector<std::string>{"4096"});
+    std::vector<uint8_t> bytes = read_chip(hs.chips[0]);
+    ASSERT_EQ(bytes.size(), 8192u);
+    for (size_t i : {0, 2999, 3000, 4095, 4096, 8191})
+        EXPECT_EQ(bytes[i], i < 3000 ? 0x10 : i < 4096 ? 0x11 : 0xFF) << "byte " << i;
 }
 
 TEST(TransferRules, InjectedFaultsHitTheNumberedCallOnly) {
@@ -305,6 +334,10 @@ TEST(TransferRules, InjectedFaultsHitTheNumberedCallOnly) {
          {"EMU_EEPROM_FAIL_READ=1:EAGAIN"},
          {"w:10:0:0", "r:10:0", "r:10:0"},
          {"10", "-1 EAGAIN", "10"}},
+        {"every kind of read counts",
+         {"EMU_EEPROM_FAIL_READ=2", "EMU_EEPROM_SHORT_READ=3:7"},
+         {"read:10", "r:10:0", "readv:5+5", "seek:0:cur"},
+         {"10", "-1 EIO", "7", "17"}},
         {"list, open range and numeric errno",
          {"EMU_EEPROM_FAIL_WRITE=1,3-:4"},
          {"w:1:0:0", "w:1:0:0", "w:1:0:0", "w:1:0:0"},
@@ -346,9 +379,9 @@ TEST(TransferRules, OtherFilesPassThroughUntouchedAndUnlogged) {
     ASSERT_GE(fd, 0);
     close(fd);
     run_result r;
-    EXPECT_EQ(probe(file, {"w:9000:0:1", "r:9000:0", "r:10:9000"},
+    EXPECT_EQ(probe(file, {"w:9000:0:1", "r:9000:0", "r:10:9000", "read:9000", "writev:5000+5000:1"},
                     {"EMU_EEPROM_FAIL_READ=1-", "EMU_EEPROM_FAIL_WRITE=1-"}, &r),
-              (std::vector<std::string>{"9000", "9000", "0"}));
+              (std::vector<std::string>{"9000", "9000", "0", "9000", "10000"}));
     EXPECT_EQ(r.calls, std::vector<std::string>{});
     unlink(file);
 }
@@ -358,13 +391,14 @@ TEST(TransferRules, LogRecordsEveryTransferAndDirectoryOpen) {
     ASSERT_TRUE(mount_headset(hs));
     run_result r;
     probe(emu_chip_path(hs.chips[1]),
-          {"d:/sys/bus/i2c/devices", "r:6656:1536", "w:16:4090:0", "d:/nonexistent"},
+          {"d:/sys/bus/i2c/devices", "r:6656:1536", "w:16:4090:0", "d:/nonexistent", "read:10"},
           {"EMU_EEPROM_FAIL_WRITE=1"}, &r);
     EXPECT_EQ(r.calls, (std::vector<std::string>{
                            "opendir /sys/bus/i2c/devices",
                            "pread 1-0051 6656 1536 -> 2560",
                            "pwrite 1-0051 16 4090 -> -1 EIO",
                            "opendir /nonexistent",
+                           "read 1-0051 10 0 -> 10",
                        }));
     EXPECT_EQ(count_calls(r, "opendir"), 2u);
     EXPECT_EQ(count_calls(r, "opendir /sys/bus/i2c/devices"), 1u);
