@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include <unistd.h>
+
 #include "catalogue.h"
 #include "eeprom_common.h"
 
@@ -81,13 +83,17 @@ const eeprom_value_t *find_item(const char *text) {
     return value ? value : find_value(strap_values(), text);
 }
 
-// The item named by the first word, or a complaint naming the command.
+void complain_not_found(const char *text, const char *command) {
+    fprintf(stderr, "\n%s was not found!\n", text);
+    print_hint(command);
+}
+
+// The item named by the first word, or a complaint naming the command. An
+// empty word (an unset shell variable, say) would begin every name: it names
+// nothing, and is refused before the tables, and so the devices, are looked at.
 const eeprom_value_t *item_or_complain(const char *text, const char *command) {
-    const eeprom_value_t *value = find_item(text);
-    if (!value) {
-        fprintf(stderr, "\n%s was not found!\n", text);
-        print_hint(command);
-    }
+    const eeprom_value_t *value = text[0] != '\0' ? find_item(text) : nullptr;
+    if (!value) complain_not_found(text, command);
     return value;
 }
 
@@ -150,6 +156,11 @@ int region_command(const char *command, int argc, char **argv, region_op_t op) {
         return EEPROM_ERROR_INVALID_PARAM;
     }
     const char *text = argv[0];
+    // As for items: the empty word names no region.
+    if (text[0] == '\0') {
+        complain_not_found(text, command);
+        return EEPROM_ERROR_INVALID_PARAM;
+    }
     eeprom_t *region = find_region(core_eeproms(), text);
     const eeprom_value_t *family = core_values();
     // The strap list is fetched even after a core match, so every region
@@ -160,8 +171,7 @@ int region_command(const char *command, int argc, char **argv, region_op_t op) {
         family = strap_values();
     }
     if (!region) {
-        fprintf(stderr, "\n%s was not found!\n", text);
-        print_hint(command);
+        complain_not_found(text, command);
         return EEPROM_ERROR_INVALID_PARAM;
     }
     return op(region, family);
@@ -207,9 +217,19 @@ int cmd_help(int, char **) {
     return EEPROM_SUCCESS;
 }
 
+// Installed setuid or setgid, the tool would open, read and overwrite any
+// file (a blob's source or destination) with privileges its user lacks.
+// Access to the EEPROMs is granted through their files' group instead.
+bool privileges_borrowed() {
+    if (getuid() == geteuid() && getgid() == getegid()) return false;
+    fprintf(stderr, "%s must not run setuid or setgid\n", EEPROM_PROGRAM_NAME);
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
+    if (privileges_borrowed()) return EEPROM_ERROR_OPEN;
     if (argc <= 1) {
         print_usage();
         return EEPROM_SUCCESS;

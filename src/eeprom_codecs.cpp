@@ -35,10 +35,23 @@ void print_value_text(const eeprom_value_t *value, const char *text) {
     print_value(value, text, strlen(text));
 }
 
+// White space as the C locale knows it: blank, \t, \n, \v, \f and \r.
+bool is_blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// Values typed by hand or read from files (a CRLF line, a padded column)
+// may end in white space; anything else after the value means the word is
+// not the value it looks like ("0x10", "1e3", "1.9"), and is refused rather
+// than cut short.
+bool only_blanks(const char *p) {
+    while (is_blank(*p)) ++p;
+    return *p == '\0';
+}
+
 // Reads a decimal number as the "%u" and "%d" conversions do: leading white
-// space, an optional sign, at least one digit, anything after it ignored.
-// The magnitude is kept whole (saturating just above 32 bits) so that a
-// number that does not fit is refused instead of silently wrapped.
+// space, an optional sign, at least one digit; but the whole word must be
+// the number, so only white space may follow the digits. The magnitude is
+// kept whole (saturating just above 32 bits) so that a number that does not
+// fit is refused instead of silently wrapped.
 struct decimal_t {
     bool negative;
     uint64_t magnitude;
@@ -47,7 +60,7 @@ constexpr uint64_t DECIMAL_TOO_LARGE = 0x100000000ULL;
 
 bool parse_decimal(const char *text, decimal_t *out) {
     const char *p = text;
-    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+    while (is_blank(*p)) ++p;
     out->negative = *p == '-';
     if (*p == '-' || *p == '+') ++p;
     if (*p < '0' || *p > '9') return false;
@@ -56,7 +69,7 @@ bool parse_decimal(const char *text, decimal_t *out) {
         out->magnitude = out->magnitude * 10 + static_cast<uint64_t>(*p - '0');
         if (out->magnitude > DECIMAL_TOO_LARGE) out->magnitude = DECIMAL_TOO_LARGE;
     }
-    return true;
+    return only_blanks(p);
 }
 
 // "%u" semantics: a leading minus wraps modulo 2^32.
@@ -207,9 +220,14 @@ eeprom_status_t eeprom_parse_mac_address(const eeprom_value_t *value, int argc,
         fprintf(stderr, "\nset mac address command requires an item value!\n");
         return EEPROM_ERROR_INVALID_PARAM;
     }
+    // Six pairs of one or two hexadecimal digits; `end` marks where the
+    // sixth pair stopped, and only white space may follow it: a seventh pair
+    // or a third digit in the last pair is a different address, not this one.
     unsigned int pair[EEPROM_MAC_ADDR_LEN];
-    if (sscanf(argv[0], "%2x:%2x:%2x:%2x:%2x:%2x%*c", &pair[0], &pair[1], &pair[2],
-               &pair[3], &pair[4], &pair[5]) != EEPROM_MAC_ADDR_LEN) {
+    int end = -1;
+    if (sscanf(argv[0], "%2x:%2x:%2x:%2x:%2x:%2x%n", &pair[0], &pair[1], &pair[2], &pair[3],
+               &pair[4], &pair[5], &end) != EEPROM_MAC_ADDR_LEN ||
+        end < 0 || !only_blanks(argv[0] + end)) {
         fprintf(stderr, "\nset mac address - %s - incorrect length!\n", argv[0]);
         return EEPROM_ERROR_INVALID_PARAM;
     }
