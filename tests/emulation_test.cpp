@@ -151,6 +151,49 @@ TEST(EmulatedTree, ListsDirectoriesInTheKernelsOrder) {
     }
 }
 
+std::string file_text(const std::string &path) {
+    std::string text;
+    if (FILE *f = std::fopen(path.c_str(), "re")) {
+        char buf[512];
+        for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;)
+            text.append(buf, n);
+        std::fclose(f);
+    }
+    return text;
+}
+
+TEST(EmulatedTree, AttributesReadAsOnTheBoard) {
+    struct attribute_case {
+        const char *path;  // under /sys/bus/i2c/devices/
+        unsigned mode;
+        std::string text;
+    };
+    const attribute_case cases[] = {
+        {"1-0050/uevent", 0644,
+         "DRIVER=at24\nOF_NAME=eeprom\nOF_FULLNAME=/soc/bus@2100000/i2c@21a4000/eeprom@50\n"
+         "OF_COMPATIBLE_0=atmel,24c64\nOF_COMPATIBLE_N=1\nMODALIAS=of:NeepromT(null)Catmel,24c64\n"},
+        {"1-0051/strap_v2_eeprom0/uevent", 0644,
+         "OF_NAME=eeprom\nOF_FULLNAME=/soc/bus@2100000/i2c@21a4000/eeprom@51\n"
+         "OF_COMPATIBLE_0=atmel,24c32\nOF_COMPATIBLE_N=1\n"},
+        {"1-0050/name", 0444, "24c64\n"},
+        {"1-0051/modalias", 0444, "of:NeepromT(null)Catmel,24c32\n"},
+        {"1-0050/core_v2_eeprom1/type", 0444, "EEPROM\n"},
+        {"1-0050/power/runtime_status", 0444, "suspended\n"},
+        {"1-0050/core_v2_eeprom1/power/runtime_status", 0444, "unsupported\n"},
+        {"i2c-1/name", 0444, "21a4000.i2c\n"},
+    };
+    emu_headset hs = emu_standard_headset();
+    ASSERT_TRUE(mount_headset(hs));
+    for (const attribute_case &c : cases) {
+        SCOPED_TRACE(c.path);
+        const std::string path = kDevices + c.path;
+        struct stat st;
+        ASSERT_EQ(stat(path.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, c.mode);
+        EXPECT_EQ(file_text(path), c.text);
+    }
+}
+
 TEST(EmulatedTree, LabelsAreNumberedInProbeOrderUnlessPinned) {
     struct numbering_case {
         const char *what;

@@ -438,7 +438,7 @@ bool emu_mount_sys(const emu_headset &headset, std::string *err) {
         for (int bus : buses) {
             std::string dir = adapter_dir(bus);
             t.link(std::string(kBusDevices) + format("/i2c-%d", bus), dir);
-            t.file(dir + "/name", format("%x.i2c\n", controller_address(bus)));
+            t.file(dir + "/name", format("%x.i2c\n", controller_address(bus)), 0444);
             t.link(dir + "/subsystem", "/sys/bus/i2c");
         }
     }
