@@ -8,6 +8,7 @@
 
 #include "catalogue.h"
 #include "eeprom_common.h"
+#include "std_streams.h"
 
 #ifndef VERSION_STRING
 #error "VERSION_STRING must be defined by the build"
@@ -127,6 +128,9 @@ void print_values(const eeprom_value_t *values) {
 }
 
 int cmd_print_all(int, char **) {
+    // Every item is listed; a failure of standard output is reported once,
+    // at the end.
+    eeprom_stdout_defer();
     // Headings are flushed so that they precede the items' diagnostics when
     // both streams go to one place.
     printf("Core EEPROM Data:\n");
@@ -229,10 +233,12 @@ bool privileges_borrowed() {
 }  // namespace
 
 int main(int argc, char **argv) {
+    // Before anything is opened, so the chip never lands on 0, 1 or 2.
+    if (!eeprom_occupy_std_fds()) return EEPROM_ERROR_OPEN;
     if (privileges_borrowed()) return EEPROM_ERROR_OPEN;
     if (argc <= 1) {
         print_usage();
-        return EEPROM_SUCCESS;
+        return eeprom_stdout_finish(EEPROM_SUCCESS);
     }
     // A command word may carry any suffix: every row whose name begins the
     // word runs (the table's names make that one row at most).
@@ -246,7 +252,7 @@ int main(int argc, char **argv) {
     if (!matched) {
         printf("\n ** Command not found. (Type 'help')\n");
         print_usage();
-        return EEPROM_ERROR_INVALID_PARAM;
+        return eeprom_stdout_finish(EEPROM_ERROR_INVALID_PARAM);
     }
-    return result;
+    return eeprom_stdout_finish(result);
 }

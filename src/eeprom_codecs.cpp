@@ -6,6 +6,7 @@
 // versions: they reach the chip only through the store's item read and write.
 #include "eeprom_common.h"
 #include "eeprom_internal.h"
+#include "std_streams.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -22,17 +23,18 @@ namespace {
 
 // Label and newline on standard error, the value alone on standard output;
 // each stream is flushed before the other is written, so a terminal shows
-// one line and a caller reading standard output gets the bare value.
-void print_value(const eeprom_value_t *value, const void *text, size_t length) {
+// one line and a caller reading standard output gets the bare value. A value
+// that did not reach standard output is a failure, reported in place of the
+// newline.
+eeprom_status_t print_value(const eeprom_value_t *value, const void *text, size_t length) {
     fprintf(stderr, "%s: ", value->name);
     fflush(stderr);
     fwrite(text, 1, length, stdout);
-    fflush(stdout);
-    fputs("\n", stderr);
+    return eeprom_end_value();
 }
 
-void print_value_text(const eeprom_value_t *value, const char *text) {
-    print_value(value, text, strlen(text));
+eeprom_status_t print_value_text(const eeprom_value_t *value, const char *text) {
+    return print_value(value, text, strlen(text));
 }
 
 // White space as the C locale knows it: blank, \t, \n, \v, \f and \r.
@@ -85,8 +87,7 @@ eeprom_status_t get_unsigned(const eeprom_value_t *value) {
     if (status != EEPROM_SUCCESS) return status;
     char text[12];
     snprintf(text, sizeof text, "%u", static_cast<unsigned>(get_le32(buf)));
-    print_value_text(value, text);
-    return EEPROM_SUCCESS;
+    return print_value_text(value, text);
 }
 
 // The unsigned kinds: one decimal word that must fit the field (`max`),
@@ -132,8 +133,7 @@ eeprom_status_t eeprom_get_char(const eeprom_value_t *value, int, char **) {
     EEPROM_ASSERT(value->length <= sizeof buf);
     const eeprom_status_t status = eeprom_read_value(value, buf);
     if (status != EEPROM_SUCCESS) return status;
-    print_value(value, buf, 1);
-    return EEPROM_SUCCESS;
+    return print_value(value, buf, 1);
 }
 
 eeprom_status_t eeprom_parse_char(const eeprom_value_t *value, int argc, char **argv,
@@ -168,8 +168,7 @@ eeprom_status_t eeprom_get_string(const eeprom_value_t *value, int, char **) {
     // A field without a terminator prints whole, and nothing beyond it.
     const void *end = memchr(buf, 0, value->length);
     const size_t length = end ? static_cast<const uint8_t *>(end) - buf : value->length;
-    print_value(value, buf, length);
-    return EEPROM_SUCCESS;
+    return print_value(value, buf, length);
 }
 
 eeprom_status_t eeprom_parse_string(const eeprom_value_t *value, int argc, char **argv,
@@ -207,8 +206,7 @@ eeprom_status_t eeprom_get_mac_address(const eeprom_value_t *value, int, char **
     char text[18];
     snprintf(text, sizeof text, "%02X:%02X:%02X:%02X:%02X:%02X", mac[0], mac[1],
              mac[2], mac[3], mac[4], mac[5]);
-    print_value_text(value, text);
-    return EEPROM_SUCCESS;
+    return print_value_text(value, text);
 }
 
 eeprom_status_t eeprom_parse_mac_address(const eeprom_value_t *value, int argc,
@@ -300,8 +298,7 @@ eeprom_status_t eeprom_get_ipd_xyz(const eeprom_value_t *value, int, char **) {
     char text[24];
     snprintf(text, sizeof text, "%d, %d, %d", static_cast<int16_t>(get_le16(buf + 0)),
              static_cast<int16_t>(get_le16(buf + 2)), static_cast<int16_t>(get_le16(buf + 4)));
-    print_value_text(value, text);
-    return EEPROM_SUCCESS;
+    return print_value_text(value, text);
 }
 
 eeprom_status_t parse_ipd_axis(const char *text, const char *axis, int16_t *dst) {

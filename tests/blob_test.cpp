@@ -78,24 +78,6 @@ std::string replaced(std::string s, const std::string &token, const std::string 
     return s;
 }
 
-std::optional<bytes> read_file(const std::string &path) {
-    std::FILE *f = std::fopen(path.c_str(), "rb");
-    if (!f) return std::nullopt;
-    bytes out;
-    for (int c; (c = std::fgetc(f)) != EOF;) out.push_back(static_cast<uint8_t>(c));
-    std::fclose(f);
-    return out;
-}
-
-void write_file(const std::string &path, const bytes &data) {
-    std::FILE *f = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr) << path;
-    if (!data.empty()) {
-        EXPECT_EQ(std::fwrite(data.data(), 1, data.size(), f), data.size());
-    }
-    EXPECT_EQ(std::fclose(f), 0);
-}
-
 std::string stored_to(const blob_item &it, const std::string &file) {
     return std::string(it.name) + ": " + file + " written\n";
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -122,4 +123,32 @@ inline std::string difference(const std::vector<uint8_t> &got, const std::vector
     std::snprintf(buf, sizeof buf, "%zu bytes differ, first at %zu: 0x%02X, want 0x%02X", count,
                   first, got[first], want[first]);
     return buf;
+}
+
+// A blob item's field of `length` bytes: the data length (LE16), the data,
+// zeros to the end.
+inline std::vector<uint8_t> blob_field(const std::vector<uint8_t> &data, size_t length) {
+    std::vector<uint8_t> field = le16(static_cast<uint16_t>(data.size()));
+    field.insert(field.end(), data.begin(), data.end());
+    field.resize(length, 0);
+    return field;
+}
+
+// A file's bytes, or nothing when it cannot be opened.
+inline std::optional<std::vector<uint8_t>> read_file(const std::string &path) {
+    std::FILE *f = std::fopen(path.c_str(), "rb");
+    if (!f) return std::nullopt;
+    std::vector<uint8_t> out;
+    for (int c; (c = std::fgetc(f)) != EOF;) out.push_back(static_cast<uint8_t>(c));
+    std::fclose(f);
+    return out;
+}
+
+inline void write_file(const std::string &path, const std::vector<uint8_t> &data) {
+    std::FILE *f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr) << path;
+    if (!data.empty()) {
+        EXPECT_EQ(std::fwrite(data.data(), 1, data.size(), f), data.size());
+    }
+    EXPECT_EQ(std::fclose(f), 0);
 }
