@@ -49,6 +49,14 @@
 //                                 or fdopendir (resolved path).
 // A malformed value stops the process with status 125 and a message.
 
+// The hooks below are declared with the C library's own types: pread and
+// pwrite take the native off_t, pread64 and pwrite64 a 64-bit offset. On
+// 32-bit targets the two differ, and a program built with 64-bit file
+// offsets calls the 64-bit forms under the plain names' declarations; so
+// this file is compiled with the native off_t whatever the build asks for.
+#undef _FILE_OFFSET_BITS
+#undef _TIME_BITS
+
 #include <dlfcn.h>
 #include <dirent.h>
 #include <fcntl.h>
