@@ -14,6 +14,10 @@
 
 [[noreturn]] void eeprom_assert_fail(const char *cond, int line, const char *func);
 
+// Prints a conversion step's complaint on standard error, after the heading
+// set with eeprom_refusal_heading, if any.
+void eeprom_refuse(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
 // Every multi-byte number in a region image is little-endian.
 inline uint16_t get_le16(const uint8_t *p) {
     return static_cast<uint16_t>(p[0] | p[1] << 8);
