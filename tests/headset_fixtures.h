@@ -4,7 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -75,14 +81,20 @@ inline emu_headset headset(int core_generation = 2, int strap_generation = 2) {
     return hs;
 }
 
-// Writes an image of the region (latest version unless given) holding the
-// items, as a reset followed by sets would leave it.
+// An image of the region (latest version unless given) holding the items, as
+// a reset followed by sets would leave it.
+inline std::vector<uint8_t> image_for(const region_spec &r,
+                                      const std::vector<image_item> &items = {},
+                                      uint32_t version = 0, uint8_t lock = 0xFF) {
+    const uint32_t v = version ? version : r.latest;
+    const uint32_t size = r.offset == CORE.offset && r.magic == CORE.magic ? core_size(v) : r.size;
+    return region_image(size, r.magic, v, lock, items);
+}
+
 inline void seed(const emu_headset &hs, const region_spec &r,
                  const std::vector<image_item> &items = {}, uint32_t version = 0,
                  uint8_t lock = 0xFF) {
-    const uint32_t v = version ? version : r.latest;
-    const uint32_t size = r.offset == CORE.offset && r.magic == CORE.magic ? core_size(v) : r.size;
-    write_chip(hs.chips[r.chip], r.offset, region_image(size, r.magic, v, lock, items));
+    write_chip(hs.chips[r.chip], r.offset, image_for(r, items, version, lock));
 }
 
 // The bytes of a region as they are on the chip now.
@@ -127,3 +139,48 @@ inline std::string difference(const std::vector<uint8_t> &got, const std::vector
                   first, got[first], want[first]);
     return buf;
 }
+
+// Every `token` in `s` replaced by `with`.
+inline std::string replaced(std::string s, const std::string &token, const std::string &with) {
+    for (size_t at; (at = s.find(token)) != std::string::npos;) s.replace(at, token.size(), with);
+    return s;
+}
+
+// A file's bytes, or nullopt when it cannot be read.
+inline std::optional<std::vector<uint8_t>> read_file(const std::string &path) {
+    std::FILE *f = std::fopen(path.c_str(), "rb");
+    if (!f) return std::nullopt;
+    std::vector<uint8_t> out;
+    for (int c; (c = std::fgetc(f)) != EOF;) out.push_back(static_cast<uint8_t>(c));
+    std::fclose(f);
+    return out;
+}
+
+inline void write_file(const std::string &path, const std::vector<uint8_t> &data) {
+    std::FILE *f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr) << path;
+    if (!data.empty()) {
+        EXPECT_EQ(std::fwrite(data.data(), 1, data.size(), f), data.size());
+    }
+    EXPECT_EQ(std::fclose(f), 0);
+}
+
+// A scratch directory per test for the files the commands read and write.
+class ScratchTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/vellum-test-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
+    void empty_dir() {
+        std::filesystem::remove_all(dir_);
+        ASSERT_EQ(mkdir(dir_.c_str(), 0700), 0);
+    }
+    // "%D" stands for the scratch directory, "%V" for the binary.
+    std::string expand(const std::string &s) const {
+        return replaced(replaced(s, "%D", dir_), "%V", VELLUM_BINARY);
+    }
+    std::string dir_;
+};
