@@ -29,8 +29,7 @@ int cmd_dump(int argc, char **argv) {
     eeprom_status_t status = eeprom_open(region);
     if (status == EEPROM_SUCCESS) status = eeprom_read_stored(region);
     if (status != EEPROM_SUCCESS) return status;
-    return eeprom_save_file(region->name, argv[1], region->data,
-                            static_cast<size_t>(region->size));
+    return eeprom_save_file(region->name, argv[1], region->data, static_cast<size_t>(region->size));
 }
 
 // The file goes straight into the region's buffer: nothing has been loaded

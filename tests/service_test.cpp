@@ -124,7 +124,8 @@ protected:
             } else {
                 hs = headset(row.core_gen, row.strap_gen);
             }
-            for (const seeded &s : row.seeds) write_chip(hs.chips[s.region->chip], s.region->offset, s.image);
+            for (const seeded &s : row.seeds)
+                write_chip(hs.chips[s.region->chip], s.region->offset, s.image);
             for (const auto &[name, data] : row.files_before) write_file(dir_ + "/" + name, *data);
             std::vector<bytes> model;
             for (const emu_device &chip : hs.chips) model.push_back(read_chip(chip));
@@ -295,9 +296,9 @@ std::string code_points(const bytes &b) {
 
 TEST_F(Service, ExportPrintsOneLineOfJson) {
     // The exact text, escapes included.
-    const bytes odd = text("A\"\\\x01\x1f\x7f\xff \xc3\xa9");
+    const std::string odd = "A\"\\\x01\x1f\x7f\xff \xc3\xa9";
     play({{"some regions fail", 2, 0,
-           {{&BOOTLOADER, image_for(BOOTLOADER, {{9, text_bytes(std::string(odd.begin(), odd.end()), 32)}})}},
+           {{&BOOTLOADER, image_for(BOOTLOADER, {{9, text_bytes(odd, 32)}})}},
            {}, {"export"}, 6,
            std::string("{\"vellum\": \"") + VELLUM_VERSION +
                "\", \"regions\": {\"bootloader\": {\"version\": 3, \"locked\": false}, \"core\": "
@@ -393,7 +394,8 @@ TEST_F(Service, ApplyStoresEachRegionOnceOrNothingAtAll) {
                                        {&VRCAL, image_for(VRCAL)},
                                        {&STRAP_GEN2, image_for(STRAP_GEN2)}};
     std::vector<seeded> done;
-    for (const seeded &s : reset) done.push_back({s.region, image_for(*s.region, provisioned(*s.region))});
+    for (const seeded &s : reset)
+        done.push_back({s.region, image_for(*s.region, provisioned(*s.region))});
     const std::string APPLIED = " Applying 2 items to bootloader\n Applying 5 items to core\n"
                                 " Applying 1 items to vrcal\n Applying 2 items to strap\n";
     const std::string P = provision_file("\n");
