@@ -4,9 +4,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include <unistd.h>
+
 #include "catalogue.h"
 #include "commands.h"
 #include "eeprom_common.h"
+#include "std_streams.h"
 
 #ifndef VERSION_STRING
 #error "VERSION_STRING must be defined by the build"
@@ -84,13 +87,17 @@ const eeprom_value_t *find_item(const char *text) {
     return value ? value : find_value(strap_values(), text);
 }
 
-// The item named by the first word, or a complaint naming the command.
+void complain_not_found(const char *text, const char *command) {
+    fprintf(stderr, "\n%s was not found!\n", text);
+    print_hint(command);
+}
+
+// The item named by the first word, or a complaint naming the command. An
+// empty word (an unset shell variable, say) would begin every name: it names
+// nothing, and is refused before the tables, and so the devices, are looked at.
 const eeprom_value_t *item_or_complain(const char *text, const char *command) {
-    const eeprom_value_t *value = find_item(text);
-    if (!value) {
-        fprintf(stderr, "\n%s was not found!\n", text);
-        print_hint(command);
-    }
+    const eeprom_value_t *value = text[0] != '\0' ? find_item(text) : nullptr;
+    if (!value) complain_not_found(text, command);
     return value;
 }
 
@@ -124,6 +131,9 @@ void print_values(const eeprom_value_t *values) {
 }
 
 int cmd_print_all(int, char **) {
+    // Every item is listed; a failure of standard output is reported once,
+    // at the end.
+    eeprom_stdout_defer();
     // Headings are flushed so that they precede the items' diagnostics when
     // both streams go to one place.
     printf("Core EEPROM Data:\n");
@@ -197,6 +207,15 @@ int cmd_help(int, char **) {
     return EEPROM_SUCCESS;
 }
 
+// Installed setuid or setgid, the tool would open, read and overwrite any
+// file (a blob's source or destination) with privileges its user lacks.
+// Access to the EEPROMs is granted through their files' group instead.
+bool privileges_borrowed() {
+    if (getuid() == geteuid() && getgid() == getegid()) return false;
+    fprintf(stderr, "%s must not run setuid or setgid\n", EEPROM_PROGRAM_NAME);
+    return true;
+}
+
 }  // namespace
 
 void print_hint(const char *command) {
@@ -205,6 +224,11 @@ void print_hint(const char *command) {
 
 eeprom_t *region_or_complain(const char *text, const char *command,
                              const eeprom_value_t **family) {
+    // As for items: the empty word names no region.
+    if (text[0] == '\0') {
+        complain_not_found(text, command);
+        return nullptr;
+    }
     eeprom_t *region = find_region(core_eeproms(), text);
     *family = core_values();
     // The strap list is fetched even after a core match, so every region
@@ -214,27 +238,17 @@ eeprom_t *region_or_complain(const char *text, const char *command,
         region = find_region(straps, text);
         *family = strap_values();
     }
-    if (!region) {
-        fprintf(stderr, "\n%s was not found!\n", text);
-        print_hint(command);
-    }
+    if (!region) complain_not_found(text, command);
     return region;
 }
 
-int finish_output(int status) {
-    // stdio remembers a failed write, so one look at the end covers every
-    // line written before.
-    if (fflush(stdout) != 0 || ferror(stdout)) {
-        fprintf(stderr, "Write Failed!\n");
-        return EEPROM_ERROR_WRITE;
-    }
-    return status;
-}
-
 int main(int argc, char **argv) {
+    // Before anything is opened, so the chip never lands on 0, 1 or 2.
+    if (!eeprom_occupy_std_fds()) return EEPROM_ERROR_OPEN;
+    if (privileges_borrowed()) return EEPROM_ERROR_OPEN;
     if (argc <= 1) {
         print_usage();
-        return EEPROM_SUCCESS;
+        return eeprom_stdout_finish(EEPROM_SUCCESS);
     }
     // A command word may carry any suffix: every row whose name begins the
     // word runs (the table's names make that one row at most).
@@ -248,7 +262,7 @@ int main(int argc, char **argv) {
     if (!matched) {
         printf("\n ** Command not found. (Type 'help')\n");
         print_usage();
-        return EEPROM_ERROR_INVALID_PARAM;
+        return eeprom_stdout_finish(EEPROM_ERROR_INVALID_PARAM);
     }
-    return result;
+    return eeprom_stdout_finish(result);
 }

@@ -19,7 +19,3 @@ void print_hint(const char *command);
 // with the word), and the item table of its family in `family`. Without a
 // match: the complaint and hint of `command`, and nullptr.
 eeprom_t *region_or_complain(const char *text, const char *command, const eeprom_value_t **family);
-
-// For commands that print their results on standard output: when writing it
-// failed at any point, "Write Failed!" once and status 3; else `status`.
-int finish_output(int status);

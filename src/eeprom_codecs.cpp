@@ -6,6 +6,7 @@
 // versions: they reach the chip only through the store's item read and write.
 #include "eeprom_common.h"
 #include "eeprom_internal.h"
+#include "std_streams.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -44,23 +45,37 @@ namespace {
 
 // Label and newline on standard error, the value alone on standard output;
 // each stream is flushed before the other is written, so a terminal shows
-// one line and a caller reading standard output gets the bare value.
-void print_value(const eeprom_value_t *value, const void *text, size_t length) {
+// one line and a caller reading standard output gets the bare value. A value
+// that did not reach standard output is a failure, reported in place of the
+// newline.
+eeprom_status_t print_value(const eeprom_value_t *value, const void *text, size_t length) {
     fprintf(stderr, "%s: ", value->name);
     fflush(stderr);
     fwrite(text, 1, length, stdout);
-    fflush(stdout);
-    fputs("\n", stderr);
+    return eeprom_end_value();
 }
 
-void print_value_text(const eeprom_value_t *value, const char *text) {
-    print_value(value, text, strlen(text));
+eeprom_status_t print_value_text(const eeprom_value_t *value, const char *text) {
+    return print_value(value, text, strlen(text));
+}
+
+// White space as the C locale knows it: blank, \t, \n, \v, \f and \r.
+bool is_blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// Values typed by hand or read from files (a CRLF line, a padded column)
+// may end in white space; anything else after the value means the word is
+// not the value it looks like ("0x10", "1e3", "1.9"), and is refused rather
+// than cut short.
+bool only_blanks(const char *p) {
+    while (is_blank(*p)) ++p;
+    return *p == '\0';
 }
 
 // Reads a decimal number as the "%u" and "%d" conversions do: leading white
-// space, an optional sign, at least one digit, anything after it ignored.
-// The magnitude is kept whole (saturating just above 32 bits) so that a
-// number that does not fit is refused instead of silently wrapped.
+// space, an optional sign, at least one digit; but the whole word must be
+// the number, so only white space may follow the digits. The magnitude is
+// kept whole (saturating just above 32 bits) so that a number that does not
+// fit is refused instead of silently wrapped.
 struct decimal_t {
     bool negative;
     uint64_t magnitude;
@@ -69,7 +84,7 @@ constexpr uint64_t DECIMAL_TOO_LARGE = 0x100000000ULL;
 
 bool parse_decimal(const char *text, decimal_t *out) {
     const char *p = text;
-    while (*p == ' ' || (*p >= '\t' && *p <= '\r')) ++p;
+    while (is_blank(*p)) ++p;
     out->negative = *p == '-';
     if (*p == '-' || *p == '+') ++p;
     if (*p < '0' || *p > '9') return false;
@@ -78,7 +93,7 @@ bool parse_decimal(const char *text, decimal_t *out) {
         out->magnitude = out->magnitude * 10 + static_cast<uint64_t>(*p - '0');
         if (out->magnitude > DECIMAL_TOO_LARGE) out->magnitude = DECIMAL_TOO_LARGE;
     }
-    return true;
+    return only_blanks(p);
 }
 
 // "%u" semantics: a leading minus wraps modulo 2^32.
@@ -94,8 +109,7 @@ eeprom_status_t get_unsigned(const eeprom_value_t *value) {
     if (status != EEPROM_SUCCESS) return status;
     char text[12];
     snprintf(text, sizeof text, "%u", static_cast<unsigned>(get_le32(buf)));
-    print_value_text(value, text);
-    return EEPROM_SUCCESS;
+    return print_value_text(value, text);
 }
 
 // The unsigned kinds: one decimal word that must fit the field (`max`),
@@ -141,8 +155,7 @@ eeprom_status_t eeprom_get_char(const eeprom_value_t *value, int, char **) {
     EEPROM_ASSERT(value->length <= sizeof buf);
     const eeprom_status_t status = eeprom_read_value(value, buf);
     if (status != EEPROM_SUCCESS) return status;
-    print_value(value, buf, 1);
-    return EEPROM_SUCCESS;
+    return print_value(value, buf, 1);
 }
 
 eeprom_status_t eeprom_parse_char(const eeprom_value_t *value, int argc, char **argv,
@@ -177,8 +190,7 @@ eeprom_status_t eeprom_get_string(const eeprom_value_t *value, int, char **) {
     // A field without a terminator prints whole, and nothing beyond it.
     const void *end = memchr(buf, 0, value->length);
     const size_t length = end ? static_cast<const uint8_t *>(end) - buf : value->length;
-    print_value(value, buf, length);
-    return EEPROM_SUCCESS;
+    return print_value(value, buf, length);
 }
 
 eeprom_status_t eeprom_parse_string(const eeprom_value_t *value, int argc, char **argv,
@@ -216,8 +228,7 @@ eeprom_status_t eeprom_get_mac_address(const eeprom_value_t *value, int, char **
     char text[18];
     snprintf(text, sizeof text, "%02X:%02X:%02X:%02X:%02X:%02X", mac[0], mac[1],
              mac[2], mac[3], mac[4], mac[5]);
-    print_value_text(value, text);
-    return EEPROM_SUCCESS;
+    return print_value_text(value, text);
 }
 
 eeprom_status_t eeprom_parse_mac_address(const eeprom_value_t *value, int argc,
@@ -229,9 +240,14 @@ eeprom_status_t eeprom_parse_mac_address(const eeprom_value_t *value, int argc,
         eeprom_refuse("\nset mac address command requires an item value!\n");
         return EEPROM_ERROR_INVALID_PARAM;
     }
+    // Six pairs of one or two hexadecimal digits; `end` marks where the
+    // sixth pair stopped, and only white space may follow it: a seventh pair
+    // or a third digit in the last pair is a different address, not this one.
     unsigned int pair[EEPROM_MAC_ADDR_LEN];
-    if (sscanf(argv[0], "%2x:%2x:%2x:%2x:%2x:%2x%*c", &pair[0], &pair[1], &pair[2],
-               &pair[3], &pair[4], &pair[5]) != EEPROM_MAC_ADDR_LEN) {
+    int end = -1;
+    if (sscanf(argv[0], "%2x:%2x:%2x:%2x:%2x:%2x%n", &pair[0], &pair[1], &pair[2], &pair[3],
+               &pair[4], &pair[5], &end) != EEPROM_MAC_ADDR_LEN ||
+        end < 0 || !only_blanks(argv[0] + end)) {
         eeprom_refuse("\nset mac address - %s - incorrect length!\n", argv[0]);
         return EEPROM_ERROR_INVALID_PARAM;
     }
@@ -304,8 +320,7 @@ eeprom_status_t eeprom_get_ipd_xyz(const eeprom_value_t *value, int, char **) {
     char text[24];
     snprintf(text, sizeof text, "%d, %d, %d", static_cast<int16_t>(get_le16(buf + 0)),
              static_cast<int16_t>(get_le16(buf + 2)), static_cast<int16_t>(get_le16(buf + 4)));
-    print_value_text(value, text);
-    return EEPROM_SUCCESS;
+    return print_value_text(value, text);
 }
 
 eeprom_status_t parse_ipd_axis(const char *text, const char *axis, int16_t *dst) {

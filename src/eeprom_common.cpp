@@ -12,6 +12,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -54,20 +55,60 @@ int32_t known_layout_size(const eeprom_t *e) {
     return eeprom_layout_size(e->layouts, image_version(e));
 }
 
-// The sysfs attribute hands over at most one page per call, so a region
-// larger than a page arrives in two pieces. A short transfer is completed by
-// exactly one further call for the rest; a device that needs more than that
-// is faulty. Returns the bytes moved in total (a failed second call counts
-// -1), or a negative value when the first call failed.
-ssize_t transfer(bool writing, const eeprom_t *e) {
-    const size_t count = static_cast<size_t>(e->size);
+enum class xfer { read, write };
+
+// Every transfer between a region and its device goes through here. The sysfs
+// attribute hands over at most one page per call, so a run longer than a page
+// arrives in two pieces: a short transfer is completed by exactly one further
+// call for the rest, and a device that needs more than that is faulty. The
+// header is read with a single call (`complete` false). Returns the bytes
+// moved in total (a failed second call counts -1), or a negative value when
+// the first call failed.
+ssize_t transfer(xfer op, int fd, uint8_t *buf, size_t count, off_t offset,
+                 bool complete = true) {
     auto call = [&](size_t done) {
-        return writing ? pwrite(e->fd, e->data + done, count - done, e->offset + done)
-                       : pread(e->fd, e->data + done, count - done, e->offset + done);
+        return op == xfer::write ? pwrite(fd, buf + done, count - done, offset + done)
+                                 : pread(fd, buf + done, count - done, offset + done);
     };
     ssize_t n = call(0);
-    if (n >= 0 && static_cast<size_t>(n) < count) n += call(static_cast<size_t>(n));
+    if (complete && n >= 0 && static_cast<size_t>(n) < count) n += call(static_cast<size_t>(n));
     return n;
+}
+
+// Another vellum on the same region (a second `set` from a script, a reader
+// polling an item) must not run its load and store in between ours: each
+// would write back an image without the other's change, or read one half
+// written. An exclusive record lock on the region's bytes, taken right after
+// the open and held until the process ends, serialises them. It belongs to
+// this open file description, so the regions of one chip never block each
+// other and closing some other descriptor of the file cannot drop it.
+// Regions are taken in catalogue order, so two processes cannot wait on
+// each other. Returns 0, or the errno of the last attempt.
+constexpr long LOCK_WAIT_MS = 10000;
+constexpr long LOCK_RETRY_MS = 10;
+
+long elapsed_ms(const timespec &start) {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
+}
+
+int lock_region(int fd, const eeprom_t *e) {
+    struct flock lock = {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = e->offset;
+    lock.l_len = buffer_capacity(e->layouts);
+    timespec start;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    for (;;) {
+        if (fcntl(fd, F_OFD_SETLK, &lock) == 0) return 0;
+        const int err = errno;
+        const bool held_elsewhere = err == EAGAIN || err == EACCES || err == EINTR;
+        if (!held_elsewhere || elapsed_ms(start) >= LOCK_WAIT_MS) return err;
+        const timespec pause = {0, LOCK_RETRY_MS * 1000000};
+        nanosleep(&pause, nullptr);
+    }
 }
 
 bool name_has_prefix(const char *name, const char *prefix) {
@@ -148,6 +189,12 @@ eeprom_status_t eeprom_open(eeprom_t *eeprom) {
                 eeprom->path, errno);
         return EEPROM_ERROR_OPEN;
     }
+    const int err = lock_region(fd, eeprom);
+    if (err != 0) {
+        fprintf(stderr, "Lock %s EEPROM %s Failed on: %d\n", eeprom->name, eeprom->path, err);
+        close(fd);
+        return EEPROM_ERROR_OPEN;
+    }
     eeprom->fd = fd;
     return EEPROM_SUCCESS;
 }
@@ -176,8 +223,8 @@ uint16_t eeprom_checksum(const uint8_t *data, uint32_t length) {
 eeprom_status_t eeprom_read(eeprom_t *eeprom) {
     EEPROM_ASSERT(eeprom);
 
-    if (pread(eeprom->fd, eeprom->data, EEPROM_HEADER_SIZE, eeprom->offset) !=
-        static_cast<ssize_t>(EEPROM_HEADER_SIZE)) {
+    if (transfer(xfer::read, eeprom->fd, eeprom->data, EEPROM_HEADER_SIZE, eeprom->offset,
+                 false) != static_cast<ssize_t>(EEPROM_HEADER_SIZE)) {
         fprintf(stderr, "Read Header Failed on errno: %d\n", errno);
         return EEPROM_ERROR_READ;
     }
@@ -206,8 +253,7 @@ eeprom_status_t eeprom_read(eeprom_t *eeprom) {
     eeprom->size = size;
     EEPROM_ASSERT(size_fits_buffer(eeprom));
 
-    const ssize_t n = transfer(false, eeprom);
-    if (n != size) {
+    if (transfer(xfer::read, eeprom->fd, eeprom->data, size, eeprom->offset) != size) {
         fprintf(stderr, "Read Data Failed on errno: %d\n", errno);
         return EEPROM_ERROR_READ;
     }
@@ -220,6 +266,33 @@ eeprom_status_t eeprom_read(eeprom_t *eeprom) {
     return EEPROM_SUCCESS;
 }
 
+namespace {
+
+bool write_run(const eeprom_t *e, uint8_t *bytes, size_t count, uint32_t at) {
+    if (transfer(xfer::write, e->fd, bytes, count, e->offset + at) == static_cast<ssize_t>(count))
+        return true;
+    fprintf(stderr, "EEPROM write failed on errno: %d\n", errno);
+    return false;
+}
+
+}  // namespace
+
+// The chip takes a store in ascending byte order, and a cut (power, reset,
+// a failed call) can end it after any byte. Fletcher-16 sums modulo 255
+// cannot tell 0x00 from 0xFF and some changes cancel out, so an image half
+// old and half new may well pass its checksum and read as a value nobody
+// wrote. Hence the order:
+//   1. 0xFF 0xFF where the new image keeps its checksum: both checksum bytes
+//      are sums modulo 255, never 0xFF, so no image of that size validates
+//      from here on;
+//   2. the image without its checksum;
+//   3. the checksum.
+// A cut thus leaves the old image, the new one, or one that fails to load.
+// Only a reset over an image of another magic passes through one state, the
+// new magic over the old rest; when that image's version has a layout of
+// another size, the guard is not where it looks and the checksum alone
+// refuses it (with probability 65024/65025). A write-protected chip acknowledges writes and keeps its
+// contents, so the image is read back and compared before the store counts.
 eeprom_status_t eeprom_write(eeprom_t *eeprom) {
     EEPROM_ASSERT(eeprom);
     EEPROM_ASSERT(size_fits_buffer(eeprom));
@@ -227,8 +300,17 @@ eeprom_status_t eeprom_write(eeprom_t *eeprom) {
     const uint32_t body = eeprom->size - EEPROM_CHECKSUM_SIZE;
     put_le16(eeprom->data + body, eeprom_checksum(eeprom->data, body));
 
-    if (transfer(true, eeprom) != eeprom->size) {
-        fprintf(stderr, "EEPROM write failed on errno: %d\n", errno);
+    uint8_t guard[EEPROM_CHECKSUM_SIZE] = {0xFF, 0xFF};
+    if (!write_run(eeprom, guard, sizeof guard, body) ||
+        !write_run(eeprom, eeprom->data, body, 0) ||
+        !write_run(eeprom, eeprom->data + body, EEPROM_CHECKSUM_SIZE, body))
+        return EEPROM_ERROR_WRITE;
+
+    uint8_t stored[EEPROM_IMAGE_MAX_LEN];
+    EEPROM_ASSERT(eeprom->size <= static_cast<int32_t>(sizeof stored));
+    if (transfer(xfer::read, eeprom->fd, stored, eeprom->size, eeprom->offset) != eeprom->size ||
+        memcmp(stored, eeprom->data, eeprom->size) != 0) {
+        fprintf(stderr, "EEPROM verify failed\n");
         return EEPROM_ERROR_WRITE;
     }
     return EEPROM_SUCCESS;
@@ -431,12 +513,14 @@ int32_t eeprom_capacity(const eeprom_t *eeprom) {
 eeprom_status_t eeprom_read_stored(eeprom_t *eeprom) {
     EEPROM_ASSERT(eeprom);
     eeprom->size = EEPROM_HEADER_SIZE;
-    bool read = transfer(false, eeprom) == eeprom->size;
+    bool read = transfer(xfer::read, eeprom->fd, eeprom->data, eeprom->size, eeprom->offset) ==
+                eeprom->size;
     if (read) {
         const int32_t size = known_layout_size(eeprom);
         eeprom->size = size >= 0 ? size : eeprom_capacity(eeprom);
         EEPROM_ASSERT(size_fits_buffer(eeprom));
-        read = transfer(false, eeprom) == eeprom->size;
+        read = transfer(xfer::read, eeprom->fd, eeprom->data, eeprom->size, eeprom->offset) ==
+               eeprom->size;
     }
     if (!read) {
         fprintf(stderr, "Read Data Failed on errno: %d\n", errno);

@@ -42,6 +42,7 @@ enum : uint32_t {
     EEPROM_CHECKSUM_SIZE = 2,    // Fletcher-16 in the last two bytes
     EEPROM_MAC_ADDR_LEN = 6,
     EEPROM_VALUE_MAX_LEN = 4096,  // no item is longer (the largest blob: 3067)
+    EEPROM_IMAGE_MAX_LEN = 8192,  // no region is larger (vrcal: 6656)
 };
 
 // One layout version of a region and the total size of its image.

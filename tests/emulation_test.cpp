@@ -249,6 +249,10 @@ TEST(TransferRules, InjectedFaultsHitTheNumberedCallOnly) {
          {"EMU_EEPROM_SHORT_WRITE=1:5000,2:0"},
          {"w:6000:0:0", "w:10:0:0"},
          {"4096", "0"}},
+        {"a slow chip only takes longer",
+         {"EMU_EEPROM_DELAY_US=100:300"},
+         {"r:10:0", "w:6000:0:0"},
+         {"10", "4096"}},
     };
     for (const xfer_case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -268,6 +272,15 @@ TEST(TransferRules, AShortWriteReallyWritesItsPart) {
     ASSERT_EQ(bytes.size(), 4096u);
     for (size_t i = 95; i < 240; i++)
         EXPECT_EQ(bytes[i], i >= 100 && i < 110 ? 0x00 : 0xFF) << "byte " << i;
+}
+
+TEST(TransferRules, AWriteProtectedChipAcknowledgesAndKeepsItsBytes) {
+    emu_headset hs = emu_standard_headset();
+    ASSERT_TRUE(mount_headset(hs));
+    EXPECT_EQ(probe(emu_chip_path(hs.chips[1]), {"w:64:100:00", "w:5000:0:00", "w:1:4096:00"},
+                    {"EMU_EEPROM_WRITE_PROTECT=1"}),
+              (std::vector<std::string>{"64", "4096", "-1 EFBIG"}));
+    EXPECT_EQ(read_chip(hs.chips[1]), std::vector<uint8_t>(4096, 0xFF));
 }
 
 TEST(TransferRules, OtherFilesPassThroughUntouchedAndUnlogged) {
@@ -315,7 +328,8 @@ TEST(TransferRules, MalformedSettingsStopTheProgram) {
     emu_headset hs = emu_standard_headset();
     ASSERT_TRUE(mount_headset(hs));
     for (const char *setting : {"EMU_EEPROM_FAIL_READ=x", "EMU_EEPROM_FAIL_WRITE=2:ENOPE",
-                                "EMU_EEPROM_SHORT_READ=3", "EMU_EEPROM_PAGE_SIZE=0"}) {
+                                "EMU_EEPROM_SHORT_READ=3", "EMU_EEPROM_PAGE_SIZE=0",
+                                "EMU_EEPROM_DELAY_US=1:", "EMU_EEPROM_WRITE_PROTECT=yes"}) {
         SCOPED_TRACE(setting);
         run_result r = run_program(XFER_PROBE, {emu_chip_path(hs.chips[0]), "r:1:0"}, {setting});
         EXPECT_EQ(r.status, 125);

@@ -134,6 +134,27 @@ std::vector<std::string> read_lines(const std::string &path) {
 
 }  // namespace
 
+namespace {
+int recorded_fd = -1;
+std::vector<written_run> *recorded = nullptr;
+}  // namespace
+
+extern "C" ssize_t __real_pwrite(int fd, const void *buf, size_t count, off_t offset);
+
+extern "C" ssize_t __wrap_pwrite(int fd, const void *buf, size_t count, off_t offset) {
+    const ssize_t n = __real_pwrite(fd, buf, count, offset);
+    if (fd == recorded_fd && recorded && n > 0) {
+        const uint8_t *bytes = static_cast<const uint8_t *>(buf);
+        recorded->push_back({offset, std::vector<uint8_t>(bytes, bytes + n)});
+    }
+    return n;
+}
+
+void record_writes(int fd, std::vector<written_run> *log) {
+    recorded_fd = fd;
+    recorded = log;
+}
+
 bool mount_headset(const emu_headset &headset) {
     std::string err;
     if (emu_mount_sys(headset, &err))

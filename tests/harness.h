@@ -72,6 +72,16 @@ std::vector<xfer_call> transfers(const run_result &r);
 std::vector<uint8_t> read_chip(const emu_device &chip);
 void write_chip(const emu_device &chip, uint32_t offset, const std::vector<uint8_t> &bytes);
 
+// Every pwrite made by this process on descriptor `fd` from now on is
+// appended to `log` (offset, bytes written) before it returns; fd -1 stops.
+// The test binary is linked with pwrite wrapped, so this sees the library's
+// own writes in the order it makes them.
+struct written_run {
+    long long offset;
+    std::vector<uint8_t> bytes;
+};
+void record_writes(int fd, std::vector<written_run> *log);
+
 // Region images, built independently of the product's code.
 //
 // Fletcher-16 with sums modulo 255; the result is sum2 * 256 + sum1.

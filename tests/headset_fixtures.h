@@ -146,7 +146,16 @@ inline std::string replaced(std::string s, const std::string &token, const std::
     return s;
 }
 
-// A file's bytes, or nullopt when it cannot be read.
+// A blob item's field of `length` bytes: the data length (LE16), the data,
+// zeros to the end.
+inline std::vector<uint8_t> blob_field(const std::vector<uint8_t> &data, size_t length) {
+    std::vector<uint8_t> field = le16(static_cast<uint16_t>(data.size()));
+    field.insert(field.end(), data.begin(), data.end());
+    field.resize(length, 0);
+    return field;
+}
+
+// A file's bytes, or nothing when it cannot be opened.
 inline std::optional<std::vector<uint8_t>> read_file(const std::string &path) {
     std::FILE *f = std::fopen(path.c_str(), "rb");
     if (!f) return std::nullopt;

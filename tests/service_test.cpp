@@ -26,12 +26,6 @@ bytes ipd(int16_t x, int16_t y, int16_t z) {
     }
     return out;
 }
-bytes blob_field(const bytes &data, size_t length) {
-    bytes field = le16(static_cast<uint16_t>(data.size()));
-    field.insert(field.end(), data.begin(), data.end());
-    field.resize(length, 0);
-    return field;
-}
 bytes pattern(size_t n) {
     bytes out(n);
     for (size_t i = 0; i < n; i++) out[i] = static_cast<uint8_t>(i * 37 + 11);
@@ -263,6 +257,8 @@ TEST_F(Service, DumpSavesDamagedRegionsAndRestoreRefusesBadImages) {
          "\nrestore command requires a region and a file name!\n" + hint("restore")},
         {"dump an unknown region", 2, 2, {}, {}, {"dump", "cores", "%D/f"}, 7, "",
          "\ncores was not found!\n" + hint("dump")},
+        {"dump the empty word", 2, 2, {}, {}, {"dump", "", "%D/f"}, 7, "",
+         "\n was not found!\n" + hint("dump")},
         refused("wrong region", image_for(BOOTLOADER), INVALID, 5),
         refused("bad checksum", corrupt, INVALID, 5),
         refused("one byte more than the layout", longer, "\nFile Size too large 278 > 277\n", 7),
@@ -424,6 +420,8 @@ TEST_F(Service, ApplyStoresEachRegionOnceOrNothingAtAll) {
                 "line " + N + ": prox_far\n\nset uint16_t value - 70000 - would overflow!\n"),
         refused("an unknown name first", "unit_serial X\n" + P, "line 1: unit_serial was not found!\n"),
         refused("an abbreviation", P + "unit_s X\n", "line " + N + ": unit_s was not found!\n"),
+        refused("a word with more than a number", P + "prox_far 0x10\n",
+                "line " + N + ": prox_far\n\nset uint16_t value - 0x10 - incorrect length!\n"),
         refused("an empty name", "\"\" X\n", "line 1:  was not found!\n"),
         refused("an item given twice", P + "prox_near 5\n", "line " + N + ": prox_near given twice\n"),
         refused("an unterminated quote", "board_minor \"DVT\n" + P, "line 1: unterminated quote\n"),
@@ -443,7 +441,7 @@ TEST_F(Service, ApplyStoresEachRegionOnceOrNothingAtAll) {
         {"the second store fails", 2, 2, reset, with_file(P), {"apply", "%D/p"}, 3, "",
          FOUND_ALL + " Applying 2 items to bootloader\n Applying 5 items to core\n"
                      "EEPROM write failed on errno: 5\n bootloader written\n",
-         {done[0]}, {}, {"EMU_EEPROM_FAIL_WRITE=2"}},
+         {done[0]}, {}, {"EMU_EEPROM_FAIL_WRITE=4"}},  // three writes a store
         {"no file name", 2, 2, {}, {}, {"apply"}, 7, "",
          "\napply command requires a file name!\n" + hint("apply")},
         {"a missing file", 2, 2, {}, {}, {"apply", "%D/none"}, 7, "",

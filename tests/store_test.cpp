@@ -197,7 +197,15 @@ TEST(StoreItems, LayoutVersionMarkersAndLockDecideItemAccess) {
         std::vector<std::string> expected_calls = {call("pread", 9, 256, "9"),
                                                    call("pread", size, 256, std::to_string(size))};
         const bool writes = c.status == 0 && c.args[0] == "set";
-        if (writes) expected_calls.push_back(call("pwrite", size, 256, std::to_string(size)));
+        if (writes) {
+            // Guard bytes at the checksum, the image without it, the
+            // checksum, and the image read back.
+            const long sum_at = 256 + size - 2;
+            expected_calls.push_back(call("pwrite", 2, sum_at, "2"));
+            expected_calls.push_back(call("pwrite", size - 2, 256, std::to_string(size - 2)));
+            expected_calls.push_back(call("pwrite", 2, sum_at, "2"));
+            expected_calls.push_back(call("pread", size, 256, std::to_string(size)));
+        }
         EXPECT_EQ(xfer_lines(r), expected_calls);
 
         std::vector<uint8_t> after = before;
@@ -224,25 +232,15 @@ TEST(StoreTransfers, PagesShortTransfersAndFailuresLeaveTheChipAsDescribed) {
     } files{in, out};
     std::vector<uint8_t> data(300);
     for (size_t i = 0; i < data.size(); i++) data[i] = static_cast<uint8_t>(i * 7 + 1);
-    FILE *f = std::fopen(in.c_str(), "wb");
-    ASSERT_TRUE(f);
-    ASSERT_EQ(std::fwrite(data.data(), 1, data.size(), f), data.size());
-    ASSERT_EQ(std::fclose(f), 0);
-
-    auto blob = [](const std::vector<uint8_t> &d) {
-        std::vector<uint8_t> field = le16(static_cast<uint16_t>(d.size()));
-        field.insert(field.end(), d.begin(), d.end());
-        field.resize(2147, 0);
-        return field;
-    };
+    write_file(in, data);
     const std::vector<uint8_t> core_old =
         region_image(277, CORE.magic, 5, 0xFF, {{.offset = 24, .bytes = text_bytes("SN-0001", 14)}});
     const std::vector<uint8_t> core_new =
         region_image(277, CORE.magic, 5, 0xFF, {{.offset = 24, .bytes = text_bytes("NEW", 14)}});
     const std::vector<uint8_t> vrcal_old =
-        region_image(6656, VRCAL.magic, 1, 0xFF, {{.offset = 9, .bytes = blob({'C', 'A', 'L'})}});
+        region_image(6656, VRCAL.magic, 1, 0xFF, {{.offset = 9, .bytes = blob_field({'C', 'A', 'L'}, 2147)}});
     const std::vector<uint8_t> vrcal_new =
-        region_image(6656, VRCAL.magic, 1, 0xFF, {{.offset = 9, .bytes = blob(data)}});
+        region_image(6656, VRCAL.magic, 1, 0xFF, {{.offset = 9, .bytes = blob_field(data, 2147)}});
     const std::vector<uint8_t> vrcal_reset = region_image(6656, VRCAL.magic, 1);
 
     auto rd = [](size_t n, long at, const std::string &res) { return call("pread", n, at, res); };
@@ -254,6 +252,9 @@ TEST(StoreTransfers, PagesShortTransfersAndFailuresLeaveTheChipAsDescribed) {
     const std::string core_hdr = rd(9, 256, "9"), core_img = rd(277, 256, "277");
     const std::string cal_hdr = rd(9, 1536, "9"), cal_1 = rd(6656, 1536, "4096"),
                       cal_2 = rd(2560, 5632, "2560");
+    const std::string guard = wr(2, 531, "2"), sum = guard, cal_guard = wr(2, 8190, "2"),
+                      cal_sum = cal_guard;
+    const std::string VERIFY = "EEPROM verify failed\n";
     struct outcome {
         int status;
         std::string out, err;
@@ -270,69 +271,94 @@ TEST(StoreTransfers, PagesShortTransfersAndFailuresLeaveTheChipAsDescribed) {
         std::vector<std::string> calls;
         const std::vector<uint8_t> *image;  // what the command stores
         long landed;                        // bytes of it on the chip afterwards, -1 all
+        bool guarded;                       // 0xFF 0xFF left at its checksum
         outcome next;                       // a plain get of the item afterwards
     };
     const row rows[] = {
         {"core in one read", 8192, {}, get_sn, 0, "SN-0001", "unit_sn: \n", {core_hdr, core_img},
-         nullptr, 0, OLD},
+         nullptr, 0, false, OLD},
         {"short first read completed by a second", 8192, {"EMU_EEPROM_SHORT_READ=2:100"}, get_sn, 0,
-         "SN-0001", "unit_sn: \n", {core_hdr, rd(277, 256, "100"), rd(177, 356, "177")}, nullptr, 0,
+         "SN-0001", "unit_sn: \n", {core_hdr, rd(277, 256, "100"), rd(177, 356, "177")}, nullptr, 0, false,
          OLD},
         {"no third read", 8192, {"EMU_EEPROM_SHORT_READ=2:100,3:50"}, get_sn, 2, "",
-         READ_DATA + "%d\n", {core_hdr, rd(277, 256, "100"), rd(177, 356, "50")}, nullptr, 0, OLD},
+         READ_DATA + "%d\n", {core_hdr, rd(277, 256, "100"), rd(177, 356, "50")}, nullptr, 0, false, OLD},
         {"header read fails", 8192, {"EMU_EEPROM_FAIL_READ=1"}, get_sn, 2, "",
-         "Read Header Failed on errno: 5\n", {rd(9, 256, "-1 EIO")}, nullptr, 0, OLD},
+         "Read Header Failed on errno: 5\n", {rd(9, 256, "-1 EIO")}, nullptr, 0, false, OLD},
         {"header read fails, other errno", 8192, {"EMU_EEPROM_FAIL_READ=1:ENXIO"}, set_sn, 2, "",
-         "Read Header Failed on errno: 6\n", {rd(9, 256, "-1 ENXIO")}, nullptr, 0, OLD},
+         "Read Header Failed on errno: 6\n", {rd(9, 256, "-1 ENXIO")}, nullptr, 0, false, OLD},
         {"short header is not retried", 8192, {"EMU_EEPROM_SHORT_READ=1:8"}, get_sn, 2, "",
-         "Read Header Failed on errno: %d\n", {rd(9, 256, "8")}, nullptr, 0, OLD},
+         "Read Header Failed on errno: %d\n", {rd(9, 256, "8")}, nullptr, 0, false, OLD},
         {"image read fails", 8192, {"EMU_EEPROM_FAIL_READ=2"}, set_sn, 2, "", READ_DATA + "5\n",
-         {core_hdr, rd(277, 256, "-1 EIO")}, nullptr, 0, OLD},
+         {core_hdr, rd(277, 256, "-1 EIO")}, nullptr, 0, false, OLD},
         {"second image read fails", 8192, {"EMU_EEPROM_SHORT_READ=2:100", "EMU_EEPROM_FAIL_READ=3"},
          get_sn, 2, "", READ_DATA + "5\n", {core_hdr, rd(277, 256, "100"), rd(177, 356, "-1 EIO")},
-         nullptr, 0, OLD},
-        {"core stored in one write", 8192, {}, set_sn, 0, "", "",
-         {core_hdr, core_img, wr(277, 256, "277")}, &core_new, -1, NEW},
-        {"short write completed by a second", 8192, {"EMU_EEPROM_SHORT_WRITE=1:100"}, set_sn, 0, "",
-         "", {core_hdr, core_img, wr(277, 256, "100"), wr(177, 356, "177")}, &core_new, -1, NEW},
-        {"no third write: half an image, checksum decides", 8192,
-         {"EMU_EEPROM_SHORT_WRITE=1:100,2:50"}, set_sn, 3, "", WRITE + "%d\n",
-         {core_hdr, core_img, wr(277, 256, "100"), wr(177, 356, "50")}, &core_new, 150, BROKEN},
-        {"write fails", 8192, {"EMU_EEPROM_FAIL_WRITE=1"}, set_sn, 3, "", WRITE + "5\n",
-         {core_hdr, core_img, wr(277, 256, "-1 EIO")}, &core_new, 0, OLD},
+         nullptr, 0, false, OLD},
+        // A store: guard bytes 0xFF 0xFF at the checksum, the image without
+        // its checksum, the checksum, the image read back. Every cut before
+        // the checksum leaves the guard, so the region fails to load.
+        {"core stored and read back", 8192, {}, set_sn, 0, "", "",
+         {core_hdr, core_img, guard, wr(275, 256, "275"), sum, core_img}, &core_new, -1, false, NEW},
+        {"short write completed by a second", 8192, {"EMU_EEPROM_SHORT_WRITE=2:100"}, set_sn, 0, "",
+         "", {core_hdr, core_img, guard, wr(275, 256, "100"), wr(175, 356, "175"), sum, core_img},
+         &core_new, -1, false, NEW},
+        {"no third write: half an image behind the guard", 8192,
+         {"EMU_EEPROM_SHORT_WRITE=2:100,3:50"}, set_sn, 3, "", WRITE + "%d\n",
+         {core_hdr, core_img, guard, wr(275, 256, "100"), wr(175, 356, "50")}, &core_new, 150, true,
+         BROKEN},
+        {"guard write fails", 8192, {"EMU_EEPROM_FAIL_WRITE=1"}, set_sn, 3, "", WRITE + "5\n",
+         {core_hdr, core_img, wr(2, 531, "-1 EIO")}, &core_new, 0, false, OLD},
+        {"image write fails after the guard", 8192, {"EMU_EEPROM_FAIL_WRITE=2"}, set_sn, 3, "",
+         WRITE + "5\n", {core_hdr, core_img, guard, wr(275, 256, "-1 EIO")}, &core_new, 0, true,
+         BROKEN},
         {"second write fails after the new serial landed", 8192,
-         {"EMU_EEPROM_SHORT_WRITE=1:100", "EMU_EEPROM_FAIL_WRITE=2"}, set_sn, 3, "", WRITE + "5\n",
-         {core_hdr, core_img, wr(277, 256, "100"), wr(177, 356, "-1 EIO")}, &core_new, 100, BROKEN},
-        {"second write fails, only unchanged bytes landed", 8192,
-         {"EMU_EEPROM_SHORT_WRITE=1:20", "EMU_EEPROM_FAIL_WRITE=2"}, set_sn, 3, "", WRITE + "5\n",
-         {core_hdr, core_img, wr(277, 256, "20"), wr(257, 276, "-1 EIO")}, &core_new, 20, OLD},
+         {"EMU_EEPROM_SHORT_WRITE=2:100", "EMU_EEPROM_FAIL_WRITE=3"}, set_sn, 3, "", WRITE + "5\n",
+         {core_hdr, core_img, guard, wr(275, 256, "100"), wr(175, 356, "-1 EIO")}, &core_new, 100,
+         true, BROKEN},
+        {"checksum write fails: the whole image, still guarded", 8192, {"EMU_EEPROM_FAIL_WRITE=3"},
+         set_sn, 3, "", WRITE + "5\n", {core_hdr, core_img, guard, wr(275, 256, "275"),
+         wr(2, 531, "-1 EIO")}, &core_new, 275, true, BROKEN},
+        {"short checksum write completed by a second", 8192, {"EMU_EEPROM_SHORT_WRITE=3:1"}, set_sn,
+         0, "", "", {core_hdr, core_img, guard, wr(275, 256, "275"), wr(2, 531, "1"),
+         wr(1, 532, "1"), core_img}, &core_new, -1, false, NEW},
+        // The store reached the chip; only the read that confirms it failed.
+        {"read back fails", 8192, {"EMU_EEPROM_FAIL_READ=3"}, set_sn, 3, "", VERIFY,
+         {core_hdr, core_img, guard, wr(275, 256, "275"), sum, rd(277, 256, "-1 EIO")}, &core_new,
+         -1, false, NEW},
+        {"read back short twice", 8192, {"EMU_EEPROM_SHORT_READ=3:100,4:50"}, set_sn, 3, "", VERIFY,
+         {core_hdr, core_img, guard, wr(275, 256, "275"), sum, rd(277, 256, "100"),
+          rd(177, 356, "50")}, &core_new, -1, false, NEW},
+        {"write-protected chip: acknowledged, kept", 8192, {"EMU_EEPROM_WRITE_PROTECT=1"}, set_sn, 3,
+         "", VERIFY, {core_hdr, core_img, guard, wr(275, 256, "275"), sum, core_img}, nullptr, 0,
+         false, OLD},
         {"vrcal in two page reads", 8192, {}, get_cal, 0, "", "device_config: " + out + " written\n",
-         {cal_hdr, cal_1, cal_2}, nullptr, 0, BLOB_OK},
+         {cal_hdr, cal_1, cal_2}, nullptr, 0, false, BLOB_OK},
         {"vrcal under 1000-byte pages", 8192, {"EMU_EEPROM_PAGE_SIZE=1000"}, get_cal, 2, "",
-         READ_DATA + "%d\n", {cal_hdr, rd(6656, 1536, "1000"), rd(5656, 2536, "1000")}, nullptr, 0,
+         READ_DATA + "%d\n", {cal_hdr, rd(6656, 1536, "1000"), rd(5656, 2536, "1000")}, nullptr, 0, false,
          BLOB_OK},
         {"vrcal second page read fails", 8192, {"EMU_EEPROM_FAIL_READ=3"}, get_cal, 2, "",
-         READ_DATA + "5\n", {cal_hdr, cal_1, rd(2560, 5632, "-1 EIO")}, nullptr, 0, BLOB_OK},
+         READ_DATA + "5\n", {cal_hdr, cal_1, rd(2560, 5632, "-1 EIO")}, nullptr, 0, false, BLOB_OK},
         {"vrcal in two page writes", 8192, {}, set_cal, 0, "", "",
-         {cal_hdr, cal_1, cal_2, wr(6656, 1536, "4096"), wr(2560, 5632, "2560")}, &vrcal_new, -1, BLOB_OK},
-        {"vrcal second page write fails", 8192, {"EMU_EEPROM_FAIL_WRITE=2"}, set_cal, 3, "",
-         WRITE + "5\n", {cal_hdr, cal_1, cal_2, wr(6656, 1536, "4096"), wr(2560, 5632, "-1 EIO")},
-         &vrcal_new, 4096, BROKEN},
-        {"vrcal write under 1000-byte calls", 8192, {"EMU_EEPROM_SHORT_WRITE=1:1000,2:1000"}, set_cal,
+         {cal_hdr, cal_1, cal_2, cal_guard, wr(6654, 1536, "4096"), wr(2558, 5632, "2558"), cal_sum,
+          cal_1, cal_2}, &vrcal_new, -1, false, BLOB_OK},
+        {"vrcal second page write fails", 8192, {"EMU_EEPROM_FAIL_WRITE=3"}, set_cal, 3, "",
+         WRITE + "5\n", {cal_hdr, cal_1, cal_2, cal_guard, wr(6654, 1536, "4096"),
+         wr(2558, 5632, "-1 EIO")}, &vrcal_new, 4096, true, BROKEN},
+        {"vrcal write under 1000-byte calls", 8192, {"EMU_EEPROM_SHORT_WRITE=2:1000,3:1000"}, set_cal,
          3, "", WRITE + "%d\n",
-         {cal_hdr, cal_1, cal_2, wr(6656, 1536, "1000"), wr(5656, 2536, "1000")}, &vrcal_new, 2000,
-         BROKEN},
+         {cal_hdr, cal_1, cal_2, cal_guard, wr(6654, 1536, "1000"), wr(5654, 2536, "1000")},
+         &vrcal_new, 2000, true, BROKEN},
         {"vrcal reset under 1000-byte pages", 8192, {"EMU_EEPROM_PAGE_SIZE=1000"}, reset_cal, 3, "",
-         " Reseting vrcal\n" + WRITE + "%d\n", {wr(6656, 1536, "1000"), wr(5656, 2536, "1000")},
-         &vrcal_reset, 2000, BROKEN},
+         " Reseting vrcal\n" + WRITE + "%d\n",
+         {cal_guard, wr(6654, 1536, "1000"), wr(5654, 2536, "1000")}, &vrcal_reset, 2000, true,
+         BROKEN},
         // A 4096-byte core chip: vrcal runs 2560 bytes past its end.
         {"vrcal beyond a small chip, read", 4096, {}, get_cal, 2, "", READ_DATA + "%d\n",
-         {cal_hdr, rd(6656, 1536, "2560"), rd(4096, 4096, "0")}, nullptr, 0, SHORT},
+         {cal_hdr, rd(6656, 1536, "2560"), rd(4096, 4096, "0")}, nullptr, 0, false, SHORT},
         {"vrcal beyond a small chip, reset", 4096, {}, reset_cal, 3, "",
-         " Reseting vrcal\n" + WRITE + "27\n", {wr(6656, 1536, "2560"), wr(4096, 4096, "-1 EFBIG")},
-         &vrcal_reset, -1, SHORT},
+         " Reseting vrcal\n" + WRITE + "27\n", {wr(2, 8190, "-1 EFBIG")}, &vrcal_reset, 0, false,
+         SHORT},
         {"core on a small chip", 4096, {}, get_sn, 0, "SN-0001", "unit_sn: \n", {core_hdr, core_img},
-         nullptr, 0, OLD},
+         nullptr, 0, false, OLD},
     };
     for (const row &c : rows) {
         SCOPED_TRACE(c.what);
@@ -359,15 +385,12 @@ TEST(StoreTransfers, PagesShortTransfersAndFailuresLeaveTheChipAsDescribed) {
             const size_t n = c.landed < 0 ? c.image->size() : static_cast<size_t>(c.landed);
             for (size_t i = 0; i < n && r.offset + i < expected.size(); i++)
                 expected[r.offset + i] = (*c.image)[i];
+            for (size_t i = c.image->size() - 2; c.guarded && i < c.image->size(); i++)
+                expected[r.offset + i] = 0xFF;
         }
         EXPECT_EQ(read_chip(hs.chips[0]), expected);
         if (c.status == 0 && c.args == get_cal) {
-            FILE *saved = std::fopen(out.c_str(), "rb");
-            ASSERT_TRUE(saved);
-            char buf[16] = {};
-            EXPECT_EQ(std::fread(buf, 1, sizeof buf, saved), 3u);
-            std::fclose(saved);
-            EXPECT_EQ(std::string(buf, 3), "CAL");
+            EXPECT_EQ(read_file(out), (std::vector<uint8_t>{'C', 'A', 'L'}));
         }
 
         run_result next = run_vellum({"get", &r == &CORE ? "unit_sn" : "device_config"});

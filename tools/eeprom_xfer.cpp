@@ -24,6 +24,12 @@
 //   EMU_EEPROM_SHORT_WRITE=N:K[,N:K...]
 //                                 call N transfers at most K bytes (and
 //                                 really transfers them)
+//   EMU_EEPROM_DELAY_US=R[:W]     every pread call first sleeps R
+//                                 microseconds, every pwrite W (default R): a
+//                                 slow chip (writing takes longer), to widen
+//                                 races between processes
+//   EMU_EEPROM_WRITE_PROTECT=1    pwrite calls acknowledge as usual and
+//                                 change nothing (the chip's WP pin is high)
 //   EMU_EEPROM_LOG=FILE           appends one line per call:
 //                                   pread 1-0050 6656 1536 -> 4096
 //                                   pwrite 1-0051 16 4090 -> -1 EIO
@@ -76,6 +82,8 @@ struct config {
     short_rule shorts[2][kMaxRules] = {};
     int short_count[2] = {};
     const char *log = nullptr;
+    long delay_us[2] = {};
+    bool write_protect = false;
 };
 
 config cfg;
@@ -181,6 +189,19 @@ __attribute__((constructor)) void load_config() {
     parse_fail("EMU_EEPROM_FAIL_WRITE", &cfg.fail[WRITE]);
     parse_shorts("EMU_EEPROM_SHORT_READ", cfg.shorts[READ], &cfg.short_count[READ]);
     parse_shorts("EMU_EEPROM_SHORT_WRITE", cfg.shorts[WRITE], &cfg.short_count[WRITE]);
+    if (const char *value = std::getenv("EMU_EEPROM_DELAY_US")) {
+        const char *p = value;
+        if (!parse_number(p, &cfg.delay_us[READ]))
+            bad_env("EMU_EEPROM_DELAY_US", value);
+        cfg.delay_us[WRITE] = cfg.delay_us[READ];
+        if ((*p == ':' && !parse_number(++p, &cfg.delay_us[WRITE])) || *p != '\0')
+            bad_env("EMU_EEPROM_DELAY_US", value);
+    }
+    if (const char *value = std::getenv("EMU_EEPROM_WRITE_PROTECT")) {
+        if (std::strcmp(value, "0") != 0 && std::strcmp(value, "1") != 0)
+            bad_env("EMU_EEPROM_WRITE_PROTECT", value);
+        cfg.write_protect = value[0] == '1';
+    }
     const char *log = std::getenv("EMU_EEPROM_LOG");
     if (log && *log)
         cfg.log = log;
@@ -258,6 +279,8 @@ ssize_t transfer(op_t op, Real real, int fd, Buf buf, size_t count, off_t offset
     if (!eeprom_device(fd, device, sizeof device) || fstat(fd, &st) != 0)
         return real(fd, buf, count, offset);
 
+    if (cfg.delay_us[op] > 0)
+        usleep(static_cast<useconds_t>(cfg.delay_us[op]));
     long call = __atomic_add_fetch(&calls[op], 1, __ATOMIC_RELAXED);
     ssize_t ret = -1;
     int err = injected_failure(op, call);
@@ -279,7 +302,12 @@ ssize_t transfer(op_t op, Real real, int fd, Buf buf, size_t count, off_t offset
         size_t cap = injected_cap(op, call);
         if (len > cap)
             len = cap;
-        ret = len == 0 ? 0 : real(fd, buf, len, offset);
+        if (len == 0)
+            ret = 0;
+        else if (op == WRITE && cfg.write_protect)
+            ret = static_cast<ssize_t>(len);
+        else
+            ret = real(fd, buf, len, offset);
         if (ret < 0)
             err = errno;
     }
