@@ -286,7 +286,10 @@ const char *const JQ_PROGRAM =
 
 std::string code_points(const bytes &b) {
     std::string out = "[";
-    for (size_t i = 0; i < b.size(); i++) out += (i ? "," : "") + std::to_string(b[i]);
+    for (size_t i = 0; i < b.size(); i++) {
+        if (i) out += ',';
+        out += std::to_string(b[i]);
+    }
     return out + "]";
 }
 
@@ -362,7 +365,8 @@ TEST_F(Service, ExportParsesBackToEveryStoredValue) {
     bool first = true;
     for (const std::string &n : names) {
         if (n == "prox_noise" || n == "xrservice") continue;  // not in layout 4; illegal
-        expected += (first ? "[\"" : ",[\"") + n + "\"," + (want.count(n) ? want[n] : "null") + "]";
+        expected += first ? "[\"" : ",[\"";
+        expected += n + "\"," + (want.count(n) ? want[n] : "null") + "]";
         first = false;
     }
     expected += "]]\n";
