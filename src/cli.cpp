@@ -250,6 +250,12 @@ int main(int argc, char **argv) {
         print_usage();
         return eeprom_stdout_finish(EEPROM_SUCCESS);
     }
+    // The options people try on any tool do what the commands do. Only
+    // these exact words: the table's prefix match does not apply to them.
+    if (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)
+        return eeprom_stdout_finish(cmd_help(argc - 2, argv + 2));
+    if (strcmp(argv[1], "--version") == 0 || strcmp(argv[1], "-V") == 0)
+        return eeprom_stdout_finish(cmd_version(argc - 2, argv + 2));
     // A command word may carry any suffix: every row whose name begins the
     // word runs (the table's names make that one row at most).
     bool matched = false;

@@ -207,6 +207,8 @@ TEST(TransferRules, OneCallMovesAtMostAPageAndStopsAtTheChipsEnd) {
     const xfer_case cases[] = {
         {"a page per call", {}, {"r:6656:1536", "r:2560:5632"}, {"4096", "2560"}},
         {"pread64 too", {}, {"R:8192:0", "W:8192:0:0"}, {"4096", "4096"}},
+        // 32-bit targets: the 64-bit forms' offsets must not wrap onto the chip.
+        {"64-bit offset past 4 GiB", {}, {"R:1:4294967296", "W:1:4294967296:5a"}, {"0", "-1 EFBIG"}},
         {"read clamped at the end", {}, {"r:100:8150"}, {"42"}},
         {"read at and past the end", {}, {"r:10:8192", "r:10:9000"}, {"0", "0"}},
         {"zero-length read", {}, {"r:0:0"}, {"0"}},

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <elf.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -35,13 +36,22 @@ std::vector<std::string> child_env(const std::string &log, const std::vector<std
         std::string name = name_of(entry);
         if (name == "ASAN_OPTIONS")
             asan = entry + ":";
-        else if (name != "LD_PRELOAD" && name.rfind("EMU_EEPROM_", 0) != 0)
+        else if (name != "LD_PRELOAD" && name.rfind("EMU_EEPROM_", 0) != 0 &&
+                 name.rfind("QEMU_", 0) != 0)
             env.push_back(entry);
     }
     // A sanitized vellum checks that its runtime is loaded first; the
     // preload is loaded before it.
     env.push_back(asan + "verify_asan_link_order=0");
+#ifdef VELLUM_EMULATOR
+    // The emulator hands the preload to the target program alone: a host
+    // shell or tool in between would refuse (and complain about) a library
+    // of another architecture.
+    env.push_back(std::string("QEMU_LD_PREFIX=") + VELLUM_TARGET_ROOT);
+    env.push_back(std::string("QEMU_SET_ENV=LD_PRELOAD=") + EEPROM_XFER_LIB);
+#else
     env.push_back(std::string("LD_PRELOAD=") + EEPROM_XFER_LIB);
+#endif
     env.push_back("EMU_EEPROM_LOG=" + log);
     for (const std::string &entry : extra) {
         std::erase_if(env, [&](const std::string &e) { return name_of(e) == name_of(entry); });
@@ -49,6 +59,31 @@ std::vector<std::string> child_env(const std::string &log, const std::vector<std
     }
     return env;
 }
+
+#ifdef VELLUM_EMULATOR
+#if defined(__aarch64__)
+constexpr uint16_t kTargetMachine = EM_AARCH64;
+#elif defined(__arm__)
+constexpr uint16_t kTargetMachine = EM_ARM;
+#endif
+
+// Whether the file is a program built for the target, which the host runs
+// only under the emulator (a cross build needs nothing from the host kernel).
+bool built_for_target(const std::string &path) {
+    unsigned char header[EI_NIDENT + 4] = {};
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    ssize_t got = read(fd, header, sizeof header);
+    close(fd);
+    // e_machine follows e_type, right after the identification bytes, in
+    // the target's byte order, which is ours.
+    uint16_t machine = 0;
+    std::memcpy(&machine, header + EI_NIDENT + 2, sizeof machine);
+    return got == static_cast<ssize_t>(sizeof header) &&
+           std::memcmp(header, ELFMAG, SELFMAG) == 0 && machine == kTargetMachine;
+}
+#endif
 
 std::vector<char *> pointers(std::vector<std::string> &strings) {
     std::vector<char *> out;
@@ -175,6 +210,10 @@ run_result run_program(const std::string &path, const std::vector<std::string> &
     close(log_fd);
 
     std::vector<std::string> argv_s = {path};
+#ifdef VELLUM_EMULATOR
+    if (built_for_target(path))
+        argv_s.insert(argv_s.begin(), VELLUM_EMULATOR);
+#endif
     argv_s.insert(argv_s.end(), args.begin(), args.end());
     std::vector<std::string> env_s = child_env(log, env);
     std::vector<char *> argv_p = pointers(argv_s), env_p = pointers(env_s);

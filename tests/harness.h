@@ -57,7 +57,13 @@ run_result run_vellum(const std::vector<std::string> &args,
                       const std::vector<std::string> &env = {},
                       const std::string &input = "");
 
-// Same for any program (an absolute path), e.g. /bin/sh.
+// Same for any program (an absolute path), e.g. /bin/sh. In cross builds the
+// target's programs run under the emulator, which alone sees the preload.
+//
+// A shell started this way runs vellum as VELLUM_COMMAND, not VELLUM_BINARY:
+// in cross builds that is a script which starts vellum under the emulator.
+// Tests that need what the emulator cannot give (a setuid bit taking effect,
+// the host's own architecture) skip when VELLUM_TESTS_EMULATED is defined.
 run_result run_program(const std::string &path, const std::vector<std::string> &args,
                        const std::vector<std::string> &env = {},
                        const std::string &input = "");

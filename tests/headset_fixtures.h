@@ -187,9 +187,9 @@ protected:
         std::filesystem::remove_all(dir_);
         ASSERT_EQ(mkdir(dir_.c_str(), 0700), 0);
     }
-    // "%D" stands for the scratch directory, "%V" for the binary.
+    // "%D" stands for the scratch directory, "%V" for the command that runs vellum.
     std::string expand(const std::string &s) const {
-        return replaced(replaced(s, "%D", dir_), "%V", VELLUM_BINARY);
+        return replaced(replaced(s, "%D", dir_), "%V", VELLUM_COMMAND);
     }
     std::string dir_;
 };

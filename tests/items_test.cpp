@@ -145,7 +145,7 @@ TEST(ItemsRoundTrip, EveryScalarKindOnEveryGenerationStoresReadsAndInterleaves) 
         expect_run({{"get", item}, 0, c.shown, found_in(*c.r) + item + ": \n"});
         // Label, value and newline come out in that order on one stream.
         run_result merged = run_program("/bin/sh", {"-c", "exec \"$0\" get \"$1\" 2>&1",
-                                                    VELLUM_BINARY, item});
+                                                    VELLUM_COMMAND, item});
         EXPECT_EQ(merged.status, 0);
         EXPECT_EQ(merged.out, found_in(*c.r) + item + ": " + c.shown + "\n");
     }

@@ -53,7 +53,7 @@ std::vector<timed_run> run_together(const std::vector<command> &commands,
 
 // vellum with the shell's redirections applied first (">&-", ">/dev/full").
 run_result run_redirected(const std::string &redirections, const command &args) {
-    command sh = {"-c", "exec \"$0\" \"$@\" " + redirections, VELLUM_BINARY};
+    command sh = {"-c", "exec \"$0\" \"$@\" " + redirections, VELLUM_COMMAND};
     sh.insert(sh.end(), args.begin(), args.end());
     return run_program("/bin/sh", sh);
 }
@@ -279,6 +279,8 @@ TEST(SafeWrites, FullStandardOutputFailsWhatWasToBePrinted) {
         {{"set", "unit_sn", "SN-1"}, 0, "", FC},
         {{"help"}, 3, "", FAILED},
         {{"version"}, 3, "", FAILED},
+        {{"--help"}, 3, "", FAILED},
+        {{"-V"}, 3, "", FAILED},
         {{}, 3, "", FAILED},
         {{"frobnicate"}, 3, "", FAILED},
         {{"print_all"}, 3, "", listing + FAILED},

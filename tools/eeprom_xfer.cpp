@@ -40,6 +40,14 @@
 //                                 or fdopendir (resolved path).
 // A malformed value stops the process with status 125 and a message.
 
+// The hooks below are declared with the C library's own types: pread and
+// pwrite take the native off_t, pread64 and pwrite64 a 64-bit offset. On
+// 32-bit targets the two differ, and a program built with 64-bit file
+// offsets calls the 64-bit forms under the plain names' declarations; so
+// this file is compiled with the native off_t whatever the build asks for.
+#undef _FILE_OFFSET_BITS
+#undef _TIME_BITS
+
 #include <dlfcn.h>
 #include <dirent.h>
 #include <fcntl.h>
@@ -91,6 +99,8 @@ long calls[2];
 
 using pread_fn = ssize_t (*)(int, void *, size_t, off_t);
 using pwrite_fn = ssize_t (*)(int, const void *, size_t, off_t);
+using pread64_fn = ssize_t (*)(int, void *, size_t, off64_t);
+using pwrite64_fn = ssize_t (*)(int, const void *, size_t, off64_t);
 using opendir_fn = DIR *(*)(const char *);
 using fdopendir_fn = DIR *(*)(int);
 
@@ -272,12 +282,15 @@ size_t injected_cap(op_t op, long call) {
     return static_cast<size_t>(-1);
 }
 
-template <typename Real, typename Buf>
-ssize_t transfer(op_t op, Real real, int fd, Buf buf, size_t count, off_t offset) {
+// `Offset` is the real call's offset type; the offset itself is checked
+// against the chip at 64 bits.
+template <typename Offset, typename Buf>
+ssize_t transfer(op_t op, ssize_t (*real)(int, Buf, size_t, Offset), int fd, Buf buf,
+                 size_t count, off64_t offset) {
     char device[NAME_MAX + 1];
-    struct stat st;
-    if (!eeprom_device(fd, device, sizeof device) || fstat(fd, &st) != 0)
-        return real(fd, buf, count, offset);
+    struct stat64 st;
+    if (!eeprom_device(fd, device, sizeof device) || fstat64(fd, &st) != 0)
+        return real(fd, buf, count, static_cast<Offset>(offset));
 
     if (cfg.delay_us[op] > 0)
         usleep(static_cast<useconds_t>(cfg.delay_us[op]));
@@ -306,8 +319,8 @@ ssize_t transfer(op_t op, Real real, int fd, Buf buf, size_t count, off_t offset
             ret = 0;
         else if (op == WRITE && cfg.write_protect)
             ret = static_cast<ssize_t>(len);
-        else
-            ret = real(fd, buf, len, offset);
+        else  // within the chip, so the offset fits either type
+            ret = real(fd, buf, len, static_cast<Offset>(offset));
         if (ret < 0)
             err = errno;
     }
@@ -337,8 +350,8 @@ __attribute__((visibility("default"))) ssize_t pread(int fd, void *buf, size_t c
 }
 
 __attribute__((visibility("default"))) ssize_t pread64(int fd, void *buf, size_t count,
-                                                       off_t offset) {
-    static pread_fn real = next<pread_fn>("pread64");
+                                                       off64_t offset) {
+    static pread64_fn real = next<pread64_fn>("pread64");
     return transfer(READ, real, fd, buf, count, offset);
 }
 
@@ -349,8 +362,8 @@ __attribute__((visibility("default"))) ssize_t pwrite(int fd, const void *buf, s
 }
 
 __attribute__((visibility("default"))) ssize_t pwrite64(int fd, const void *buf, size_t count,
-                                                        off_t offset) {
-    static pwrite_fn real = next<pwrite_fn>("pwrite64");
+                                                        off64_t offset) {
+    static pwrite64_fn real = next<pwrite64_fn>("pwrite64");
     return transfer(WRITE, real, fd, buf, count, offset);
 }
 
@@ -363,7 +376,7 @@ __attribute__((visibility("default"))) ssize_t __pread_chk(int fd, void *buf, si
 }
 
 __attribute__((visibility("default"))) ssize_t __pread64_chk(int fd, void *buf, size_t count,
-                                                             off_t offset, size_t buflen) {
+                                                             off64_t offset, size_t buflen) {
     if (count > buflen)
         __chk_fail();
     return pread64(fd, buf, count, offset);

@@ -1,0 +1,106 @@
+// What is installed on the device: a binary that needs nothing but the C
+// library, the manual page and the bash completion.
+#include "headset_fixtures.h"
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+// The libraries the program names in its dynamic section (NEEDED).
+std::vector<std::string> needed_libraries(const std::string &program) {
+    const run_result r = run_program("/usr/bin/readelf", {"-d", "-W", program});
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> names;
+    std::istringstream lines(r.out);
+    for (std::string line; std::getline(lines, line);) {
+        const size_t at = line.find("(NEEDED)");
+        const size_t open = line.find('[', at);
+        if (at != std::string::npos && open != std::string::npos)
+            names.push_back(line.substr(open + 1, line.find(']', open) - open - 1));
+    }
+    return names;
+}
+
+TEST(Linkage, VellumNeedsOnlyTheCLibrary) {
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "this build links the sanitizer runtimes into vellum";
+#endif
+    // Headset images may ship no C++ runtime: no libstdc++, libgcc_s or libm.
+    EXPECT_EQ(needed_libraries(VELLUM_BINARY), std::vector<std::string>{"libc.so.6"});
+}
+
+TEST(ManualPage, CarriesTheProjectVersionAndFormatsWithoutWarnings) {
+    std::ifstream page(VELLUM_MAN_PAGE);
+    std::string title;
+    ASSERT_TRUE(std::getline(page, title)) << VELLUM_MAN_PAGE;
+    EXPECT_TRUE(title.starts_with(".TH VELLUM 1 ")) << title;
+    EXPECT_NE(title.find(std::string("\"vellum ") + VELLUM_VERSION + "\""), std::string::npos)
+        << title;
+    const run_result r = run_program("/usr/bin/groff", {"-ww", "-man", "-z", VELLUM_MAN_PAGE});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "");
+}
+
+// Runs the completion for a command line whose last word is being typed,
+// in a folder holding `my cal.bin` and `other.bin`, with the built vellum
+// on PATH; returns the replies, one per line.
+class Completion : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/vellum-completion-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+        std::filesystem::create_directory(dir_ + "/bin");
+        std::filesystem::create_symlink(VELLUM_COMMAND, dir_ + "/bin/vellum");
+        for (const char *name : {"my cal.bin", "other.bin"}) std::ofstream(dir_ + "/" + name);
+    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
+
+    run_result complete(const std::vector<std::string> &words) const {
+        std::vector<std::string> args = {
+            "-c",
+            "cd \"$1\" && PATH=\"$1/bin:$PATH\" && source \"$2\" && shift 2 &&"
+            " COMP_WORDS=(\"$@\") && COMP_CWORD=$(($# - 1)) && _vellum &&"
+            " printf '%s\\n' \"${COMPREPLY[@]}\" && complete -p vellum",
+            "completion", dir_, std::string(VELLUM_SOURCE_DIR) + "/doc/vellum.bash-completion"};
+        args.insert(args.end(), words.begin(), words.end());
+        return run_program("/bin/bash", args);
+    }
+
+    std::string dir_;
+};
+
+TEST_F(Completion, OffersCommandsOptionsNamesAndWholeFileNames) {
+    headset(2, 2);
+    const struct {
+        std::vector<std::string> words;
+        std::string replies;
+    } rows[] = {
+        {{"vellum", "ver"}, "version\n"},
+        {{"vellum", "--"}, "--help\n--version\n"},
+        {{"vellum", "-"}, "--help\n--version\n"},
+        // Names come from the help listing of the fitted hardware.
+        {{"vellum", "lock", "c"}, "core\n"},
+        {{"vellum", "get", "unit"}, "unit_sn\nunit_config\n"},
+        // A file name with a blank is one reply, quoted on the line.
+        {{"vellum", "set", "device_config", "my"}, "my cal.bin\n"},
+        {{"vellum", "get", "device_config", "ot"}, "other.bin\n"},
+        {{"vellum", "re"}, "reset\nrestore\n"},
+        {{"vellum", "dump", "v"}, "vrcal\n"},
+        {{"vellum", "restore", "core", "my"}, "my cal.bin\n"},
+        {{"vellum", "apply", "ot"}, "other.bin\n"},
+        {{"vellum", "version", "x", "y"}, "\n"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.words.back());
+        const run_result r = complete(row.words);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, row.replies + "complete -o filenames -F _vellum vellum\n");
+    }
+}
+
+}  // namespace
