@@ -49,10 +49,16 @@ std::vector<std::string> probe(const std::string &file, const std::vector<std::s
 
 TEST(EmulatedTree, EntriesLookLikeTheKernelsAndDistractorsMisbehaveAsIntended) {
     emu_headset hs = emu_standard_headset();
-    hs.distractors.push_back({.kind = emu_kind::plain_dir, .bus = 3, .label = "core_v2_eeprom"});
+    hs.distractors.push_back({.kind = emu_kind::plain_dir,
+                              .bus = 3,
+                              .label = "core_v2_eeprom",
+                              .label_number = 0});
     hs.distractors.push_back({.kind = emu_kind::dangling, .bus = 2, .address = 0x51});
-    hs.distractors.push_back(
-        {.kind = emu_kind::no_eeprom_file, .bus = 0, .address = 0x51, .label = "strap_eeprom"});
+    hs.distractors.push_back({.kind = emu_kind::no_eeprom_file,
+                              .bus = 0,
+                              .address = 0x51,
+                              .label = "strap_eeprom",
+                              .label_number = 0});
     ASSERT_TRUE(mount_headset(hs));
 
     struct expectation {
@@ -63,12 +69,14 @@ TEST(EmulatedTree, EntriesLookLikeTheKernelsAndDistractorsMisbehaveAsIntended) {
         long eeprom_size;  // -1: no eeprom file
     };
     const expectation cases[] = {
-        {"1-0050", true, true, "core_v2_eeprom0", 8192},
-        {"1-0051", true, true, "strap_v2_eeprom1", 4096},
+        // Numbered in probe order: the strap first.
+        {"1-0050", true, true, "core_v2_eeprom1", 8192},
+        {"1-0051", true, true, "strap_v2_eeprom0", 4096},
         {"1-0040", true, true, "", -1},
         {"0-000a", true, true, "", -1},
         {"i2c-0", true, true, "", -1},
         {"i2c-1", true, true, "", -1},
+        {"i2c-2", true, true, "", -1},
         {"3-0050", false, true, "core_v2_eeprom0", 8192},
         {"2-0051", true, false, "", -1},
         {"0-0051", true, true, "strap_eeprom0", -1},
@@ -88,13 +96,15 @@ TEST(EmulatedTree, EntriesLookLikeTheKernelsAndDistractorsMisbehaveAsIntended) {
         if (!c.child.empty()) {
             EXPECT_TRUE(stat((path + "/" + c.child).c_str(), &st) == 0 && S_ISDIR(st.st_mode));
         }
-        if (c.eeprom_size < 0) {
-            EXPECT_NE(stat((path + "/eeprom").c_str(), &st), 0);
-        } else {
-            ASSERT_EQ(stat((path + "/eeprom").c_str(), &st), 0);
-            EXPECT_TRUE(S_ISREG(st.st_mode));
-            EXPECT_EQ(st.st_mode & 07777, 0600u);
-            EXPECT_EQ(st.st_size, c.eeprom_size);
+        for (const std::string &file : {std::string("/eeprom"), "/" + c.child + "/nvmem"}) {
+            if (c.eeprom_size < 0) {
+                EXPECT_NE(stat((path + file).c_str(), &st), 0) << file;
+            } else {
+                ASSERT_EQ(stat((path + file).c_str(), &st), 0) << file;
+                EXPECT_TRUE(S_ISREG(st.st_mode));
+                EXPECT_EQ(st.st_mode & 07777, 0600u);
+                EXPECT_EQ(st.st_size, c.eeprom_size);
+            }
         }
     }
     // The bound chips carry their driver; the unbound device does not.
@@ -104,40 +114,141 @@ TEST(EmulatedTree, EntriesLookLikeTheKernelsAndDistractorsMisbehaveAsIntended) {
     EXPECT_EQ(read_chip(hs.chips[0]), std::vector<uint8_t>(8192, 0xFF));
 }
 
-TEST(EmulatedTree, ListsDevicesInTheKernelsOrder) {
-    // As the kernel lists these names (sysfs orders by a hash of the name).
-    const std::vector<std::string> kernel = {"i2c-1", "1-0051", "0-000a",
-                                             "i2c-0", "1-0050", "1-0040"};
-    emu_headset hs = emu_standard_headset();
-    ASSERT_TRUE(mount_headset(hs));
-    EXPECT_EQ(listing(kDevices), kernel);
+// Directory listings as the i.MX6 board's 32-bit kernel gave them, with the
+// chips labelled and numbered as on that board.
+struct listing_case {
+    const char *dir;
+    int kernel_bits;
+    std::vector<std::string> names;
+};
 
-    hs.reverse_listing = true;
-    ASSERT_TRUE(mount_headset(hs));
-    EXPECT_EQ(listing(kDevices), std::vector<std::string>(kernel.rbegin(), kernel.rend()));
+TEST(EmulatedTree, ListsDirectoriesInTheKernelsOrder) {
+    const listing_case cases[] = {
+        {"", 32, {"i2c-1", "1-0050", "1-0040", "i2c-2", "i2c-0", "1-0051", "0-000a"}},
+        {"1-0050", 32,
+         {"supplier:regulator:regulator.0", "subsystem", "driver", "power", "eeprom", "modalias",
+          "uevent", "core_v2_eeprom1", "name", "of_node"}},
+        {"1-0051", 32,
+         {"supplier:regulator:regulator.0", "subsystem", "driver", "power", "eeprom", "modalias",
+          "strap_v2_eeprom0", "uevent", "name", "of_node"}},
+        {"1-0050/core_v2_eeprom1", 32, {"subsystem", "power", "type", "nvmem", "uevent", "of_node"}},
+        // A 64-bit kernel puts 0x51 first.
+        {"", 64, {"i2c-1", "1-0051", "i2c-2", "0-000a", "i2c-0", "1-0050", "1-0040"}},
+    };
+    for (const listing_case &c : cases) {
+        for (bool reverse : {false, true}) {
+            SCOPED_TRACE(std::string(c.dir) + ", " + std::to_string(c.kernel_bits) + " bits" +
+                         (reverse ? ", reversed" : ""));
+            emu_headset hs = emu_standard_headset();
+            hs.kernel_bits = c.kernel_bits;
+            hs.reverse_listing = reverse;
+            ASSERT_TRUE(mount_headset(hs));
+            std::vector<std::string> want = c.names;
+            if (reverse)
+                want.assign(c.names.rbegin(), c.names.rend());
+            EXPECT_EQ(listing(kDevices + c.dir), want);
+        }
+    }
 }
 
-TEST(EmulatedTree, OptionsShapeTheTree) {
-    struct variant {
+std::string file_text(const std::string &path) {
+    std::string text;
+    if (FILE *f = std::fopen(path.c_str(), "re")) {
+        char buf[512];
+        for (size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;)
+            text.append(buf, n);
+        std::fclose(f);
+    }
+    return text;
+}
+
+TEST(EmulatedTree, AttributesReadAsOnTheBoard) {
+    struct attribute_case {
+        const char *path;  // under /sys/bus/i2c/devices/
+        unsigned mode;
+        std::string text;
+    };
+    const attribute_case cases[] = {
+        {"1-0050/uevent", 0644,
+         "DRIVER=at24\nOF_NAME=eeprom\nOF_FULLNAME=/soc/bus@2100000/i2c@21a4000/eeprom@50\n"
+         "OF_COMPATIBLE_0=atmel,24c64\nOF_COMPATIBLE_N=1\nMODALIAS=of:NeepromT(null)Catmel,24c64\n"},
+        {"1-0051/strap_v2_eeprom0/uevent", 0644,
+         "OF_NAME=eeprom\nOF_FULLNAME=/soc/bus@2100000/i2c@21a4000/eeprom@51\n"
+         "OF_COMPATIBLE_0=atmel,24c32\nOF_COMPATIBLE_N=1\n"},
+        {"1-0050/name", 0444, "24c64\n"},
+        {"1-0051/modalias", 0444, "of:NeepromT(null)Catmel,24c32\n"},
+        {"1-0050/core_v2_eeprom1/type", 0444, "EEPROM\n"},
+        {"1-0050/power/runtime_status", 0444, "suspended\n"},
+        {"1-0050/core_v2_eeprom1/power/runtime_status", 0444, "unsupported\n"},
+        {"i2c-1/name", 0444, "21a4000.i2c\n"},
+    };
+    emu_headset hs = emu_standard_headset();
+    ASSERT_TRUE(mount_headset(hs));
+    for (const attribute_case &c : cases) {
+        SCOPED_TRACE(c.path);
+        const std::string path = kDevices + c.path;
+        struct stat st;
+        ASSERT_EQ(stat(path.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, c.mode);
+        EXPECT_EQ(file_text(path), c.text);
+    }
+}
+
+TEST(EmulatedTree, LabelsAreNumberedInProbeOrderUnlessPinned) {
+    struct numbering_case {
         const char *what;
-        bool adapters;
-        bool base_dir;
-        std::vector<std::string> expected;
+        emu_probe_order order;
+        int core_number;  // -1: by probe order
+        std::string core_dir, strap_dir;
     };
-    const variant cases[] = {
-        {"no adapters", false, true, {"1-0051", "0-000a", "1-0050", "1-0040"}},
-        {"no base directory", true, false, {}},
+    const numbering_case cases[] = {
+        {"high address first", emu_probe_order::high_address_first, -1, "core_v2_eeprom1",
+         "strap_v2_eeprom0"},
+        {"low address first", emu_probe_order::low_address_first, -1, "core_v2_eeprom0",
+         "strap_v2_eeprom1"},
+        {"pinned", emu_probe_order::high_address_first, 7, "core_v2_eeprom7", "strap_v2_eeprom0"},
     };
-    for (const variant &c : cases) {
+    for (const numbering_case &c : cases) {
         SCOPED_TRACE(c.what);
         emu_headset hs = emu_standard_headset();
-        hs.adapters = c.adapters;
-        hs.base_dir = c.base_dir;
+        hs.probe_order = c.order;
+        hs.chips[0].label_number = c.core_number;
         ASSERT_TRUE(mount_headset(hs));
-        EXPECT_EQ(listing(kDevices), c.expected);
-        struct stat st;
-        EXPECT_EQ(stat(kDevices.c_str(), &st) == 0, c.base_dir);
+        EXPECT_EQ(emu_label_dir(hs, hs.chips[0]), c.core_dir);
+        EXPECT_EQ(emu_label_dir(hs, hs.chips[1]), c.strap_dir);
+        for (const std::string &dir : {"1-0050/" + c.core_dir, "1-0051/" + c.strap_dir}) {
+            struct stat st;
+            EXPECT_EQ(stat((kDevices + dir).c_str(), &st), 0) << dir;
+            std::string bus_link = "/sys/bus/nvmem/devices/" + dir.substr(dir.find('/') + 1);
+            EXPECT_EQ(stat((bus_link + "/nvmem").c_str(), &st), 0) << bus_link;
+        }
     }
+}
+
+TEST(EmulatedTree, NvmemHoldsTheSameBytesAsEeprom) {
+    char dir[] = "/tmp/vellum-nvmem-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string backing = std::string(dir) + "/core.bin";
+    for (bool backed : {false, true}) {
+        SCOPED_TRACE(backed ? "backing file" : "tmpfs");
+        emu_headset hs = emu_standard_headset();
+        if (backed)
+            hs.chips[0].backing_file = backing;
+        ASSERT_TRUE(mount_headset(hs));
+        const std::string nvmem = kDevices + "1-0050/core_v2_eeprom1/nvmem";
+        write_chip(hs.chips[0], 8000, {0x12, 0x34});
+        EXPECT_EQ(probe(nvmem, {"r:4:7999", "w:1:8191:77"}),
+                  (std::vector<std::string>{"4", "1"}));
+        std::vector<uint8_t> bytes = read_chip(hs.chips[0]);
+        ASSERT_EQ(bytes.size(), 8192u);
+        EXPECT_EQ(bytes[8000], 0x12);
+        EXPECT_EQ(bytes[8191], 0x77);
+        // The label directory has no link back to its device.
+        struct stat st;
+        EXPECT_NE(lstat((kDevices + "1-0050/core_v2_eeprom1/device").c_str(), &st), 0);
+    }
+    unlink(backing.c_str());
+    rmdir(dir);
 }
 
 TEST(EmulatedTree, EachMountStartsFreshAndReplacesTheLastOne) {
@@ -217,16 +328,45 @@ TEST(TransferRules, OneCallMovesAtMostAPageAndStopsAtTheChipsEnd) {
         {"write at and past the end", {}, {"w:1:8192:5a", "w:0:9000:5a"}, {"-1 EFBIG", "-1 EFBIG"}},
         {"negative offset", {}, {"r:1:-1", "w:1:-1:0"}, {"-1 EINVAL", "-1 EINVAL"}},
         {"smaller page", {"EMU_EEPROM_PAGE_SIZE=1000"}, {"r:6656:0", "w:1500:7000:0"}, {"1000", "1000"}},
+        // Calls at the file position: the same rules, and the position moves.
+        {"read a page per call", {}, {"read:6656", "read:6656", "read:10"}, {"4096", "4096", "0"}},
+        {"read clamped at the end", {}, {"seek:8150:set", "read:100", "seek:0:cur"},
+         {"8150", "42", "8192"}},
+        {"write a page per call", {}, {"write:6656:5a", "seek:0:cur"}, {"4096", "4096"}},
+        {"write at the end", {}, {"seek:0:end", "write:1:5a", "seek:0:cur"},
+         {"8192", "-1 EFBIG", "8192"}},
+        {"seek from the end", {}, {"seek:-10:end", "read:100"}, {"8182", "10"}},
+        {"readv: a page in all", {}, {"readv:3000+3000", "readv:3000+3000", "readv:1+1"},
+         {"4096", "4096", "0"}},
+        {"readv clamped at the end", {}, {"seek:8000:set", "readv:100+100"}, {"8000", "192"}},
+        {"writev: a page in all", {}, {"writev:3000+3000:1", "seek:0:cur"}, {"4096", "4096"}},
+        {"writev at the end", {}, {"seek:8192:set", "writev:1+1:1"}, {"8192", "-1 EFBIG"}},
     };
     for (const xfer_case &c : cases) {
         SCOPED_TRACE(c.what);
         emu_headset hs = emu_standard_headset();
         ASSERT_TRUE(mount_headset(hs));
-        EXPECT_EQ(probe(emu_chip_path(hs.chips[0]), c.ops, c.env), c.results);
-        struct stat st;
-        ASSERT_EQ(stat(emu_chip_path(hs.chips[0]).c_str(), &st), 0);
-        EXPECT_EQ(st.st_size, 8192);  // never grows
+        // The same bytes, the same rules, under either name.
+        for (const std::string &file :
+             {emu_chip_path(hs.chips[0]), kDevices + "1-0050/core_v2_eeprom1/nvmem"}) {
+            SCOPED_TRACE(file);
+            EXPECT_EQ(probe(file, c.ops, c.env), c.results);
+            struct stat st;
+            ASSERT_EQ(stat(file.c_str(), &st), 0);
+            EXPECT_EQ(st.st_size, 8192);  // never grows
+        }
     }
+}
+
+TEST(TransferRules, VectorsFillInOrderUpToAPage) {
+    emu_headset hs = emu_standard_headset();
+    ASSERT_TRUE(mount_headset(hs));
+    EXPECT_EQ(probe(emu_chip_path(hs.chips[0]), {"writev:3000+3000:10"}),
+              std::vector<std::string>{"4096"});
+    std::vector<uint8_t> bytes = read_chip(hs.chips[0]);
+    ASSERT_EQ(bytes.size(), 8192u);
+    for (size_t i : {0, 2999, 3000, 4095, 4096, 8191})
+        EXPECT_EQ(bytes[i], i < 3000 ? 0x10 : i < 4096 ? 0x11 : 0xFF) << "byte " << i;
 }
 
 TEST(TransferRules, InjectedFaultsHitTheNumberedCallOnly) {
@@ -239,6 +379,10 @@ TEST(TransferRules, InjectedFaultsHitTheNumberedCallOnly) {
          {"EMU_EEPROM_FAIL_READ=1:EAGAIN"},
          {"w:10:0:0", "r:10:0", "r:10:0"},
          {"10", "-1 EAGAIN", "10"}},
+        {"every kind of read counts",
+         {"EMU_EEPROM_FAIL_READ=2", "EMU_EEPROM_SHORT_READ=3:7"},
+         {"read:10", "r:10:0", "readv:5+5", "seek:0:cur"},
+         {"10", "-1 EIO", "7", "17"}},
         {"list, open range and numeric errno",
          {"EMU_EEPROM_FAIL_WRITE=1,3-:4"},
          {"w:1:0:0", "w:1:0:0", "w:1:0:0", "w:1:0:0"},
@@ -293,9 +437,9 @@ TEST(TransferRules, OtherFilesPassThroughUntouchedAndUnlogged) {
     ASSERT_GE(fd, 0);
     close(fd);
     run_result r;
-    EXPECT_EQ(probe(file, {"w:9000:0:1", "r:9000:0", "r:10:9000"},
+    EXPECT_EQ(probe(file, {"w:9000:0:1", "r:9000:0", "r:10:9000", "read:9000", "writev:5000+5000:1"},
                     {"EMU_EEPROM_FAIL_READ=1-", "EMU_EEPROM_FAIL_WRITE=1-"}, &r),
-              (std::vector<std::string>{"9000", "9000", "0"}));
+              (std::vector<std::string>{"9000", "9000", "0", "9000", "10000"}));
     EXPECT_EQ(r.calls, std::vector<std::string>{});
     unlink(file);
 }
@@ -305,13 +449,14 @@ TEST(TransferRules, LogRecordsEveryTransferAndDirectoryOpen) {
     ASSERT_TRUE(mount_headset(hs));
     run_result r;
     probe(emu_chip_path(hs.chips[1]),
-          {"d:/sys/bus/i2c/devices", "r:6656:1536", "w:16:4090:0", "d:/nonexistent"},
+          {"d:/sys/bus/i2c/devices", "r:6656:1536", "w:16:4090:0", "d:/nonexistent", "read:10"},
           {"EMU_EEPROM_FAIL_WRITE=1"}, &r);
     EXPECT_EQ(r.calls, (std::vector<std::string>{
                            "opendir /sys/bus/i2c/devices",
                            "pread 1-0051 6656 1536 -> 2560",
                            "pwrite 1-0051 16 4090 -> -1 EIO",
                            "opendir /nonexistent",
+                           "read 1-0051 10 0 -> 10",
                        }));
     EXPECT_EQ(count_calls(r, "opendir"), 2u);
     EXPECT_EQ(count_calls(r, "opendir /sys/bus/i2c/devices"), 1u);

@@ -191,11 +191,19 @@ void record_writes(int fd, std::vector<written_run> *log) {
 }
 
 bool mount_headset(const emu_headset &headset) {
+    emu_headset hs = headset;
+    if (hs.kernel_bits == 0)
+        hs.kernel_bits = test_kernel_bits();
     std::string err;
-    if (emu_mount_sys(headset, &err))
+    if (emu_mount_sys(hs, &err))
         return true;
     ADD_FAILURE() << "cannot build the emulated headset: " << err;
     return false;
+}
+
+int test_kernel_bits() {
+    const char *bits = std::getenv("VELLUM_TEST_KERNEL_BITS");
+    return bits && std::strcmp(bits, "32") == 0 ? 32 : 64;
 }
 
 run_result run_program(const std::string &path, const std::vector<std::string> &args,

@@ -48,7 +48,11 @@ struct xfer_call {
 };
 
 // Mounts a fresh /sys holding the headset; a failure is reported to gtest.
+// A headset that leaves kernel_bits at 0 lists its directories as the test
+// run asks: VELLUM_TEST_KERNEL_BITS=32 for a 32-bit kernel's order, else a
+// 64-bit kernel's. CTest runs every test under both.
 bool mount_headset(const emu_headset &headset);
+int test_kernel_bits();
 
 // Runs the built vellum with `args`, the preload, the call log and the given
 // extra environment entries ("NAME=value"). Standard input is `input`, or

@@ -72,11 +72,7 @@ inline emu_headset headset(int core_generation = 2, int strap_generation = 2) {
     emu_headset hs = emu_standard_headset();
     hs.chips.clear();
     if (core_generation) hs.chips.push_back(emu_core_chip(core_generation));
-    if (strap_generation) {
-        emu_device strap = emu_strap_chip(strap_generation);
-        strap.label_number = core_generation ? 1 : 0;
-        hs.chips.push_back(strap);
-    }
+    if (strap_generation) hs.chips.push_back(emu_strap_chip(strap_generation));
     EXPECT_TRUE(mount_headset(hs));
     return hs;
 }

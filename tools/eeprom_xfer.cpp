@@ -1,21 +1,27 @@
 // Preloaded (LD_PRELOAD) into vellum under emulation. On the emulated /sys
-// the `eeprom` files are plain tmpfs files, which would transfer any amount
-// at once and grow when written past their end. The at24 driver's sysfs file
-// does neither, and this module gives them its rules back:
-//   - one call transfers at most one page (4096 bytes); the caller must loop;
+// the `eeprom` and `nvmem` files are plain tmpfs files, which would transfer
+// any amount at once and grow when written past their end. The kernel's
+// sysfs binary attributes do neither, and this module gives them their rules
+// back, on every transfer path: read, write, readv, writev, pread, pwrite,
+// preadv, pwritev and their 64-bit forms:
+//   - one call transfers at most one page (4096 bytes) in all, however many
+//     buffers it names; the caller must loop;
 //   - a transfer running past the end of the chip is cut at the end;
-//   - pread at or past the end returns 0;
-//   - pwrite at or past the end fails with EFBIG;
-//   - a negative offset fails with EINVAL.
-// It acts on file descriptors whose target ends in "/eeprom" and passes every
-// other call straight through. Calls are counted from 1, reads and writes
-// separately, over all eeprom files of the process.
+//   - a read at or past the end returns 0;
+//   - a write at or past the end fails with EFBIG (the file never grows);
+//   - a negative offset fails with EINVAL;
+//   - read, write, readv and writev start at the file position and advance
+//     it by what they moved; lseek, SEEK_END included, sees the chip's size.
+// It acts on file descriptors whose target ends in "/eeprom" or "/nvmem" and
+// passes every other call straight through. Calls are counted from 1, reads
+// and writes separately, over all such files of the process. (Stdio inside
+// the C library reads and writes without passing through here.)
 //
 // Environment, read once when the module is loaded:
 //   EMU_EEPROM_PAGE_SIZE=N        bytes per call instead of 4096
 //   EMU_EEPROM_FAIL_READ=CALLS[:ERRNO]
 //   EMU_EEPROM_FAIL_WRITE=CALLS[:ERRNO]
-//                                 the listed pread/pwrite calls fail with
+//                                 the listed read/write calls fail with
 //                                 ERRNO (a number or a name such as EINTR;
 //                                 default EIO) and transfer nothing.
 //                                 CALLS: comma-separated N, N-M or N- (from
@@ -24,17 +30,20 @@
 //   EMU_EEPROM_SHORT_WRITE=N:K[,N:K...]
 //                                 call N transfers at most K bytes (and
 //                                 really transfers them)
-//   EMU_EEPROM_DELAY_US=R[:W]     every pread call first sleeps R
-//                                 microseconds, every pwrite W (default R): a
+//   EMU_EEPROM_DELAY_US=R[:W]     every read call first sleeps R
+//                                 microseconds, every write W (default R): a
 //                                 slow chip (writing takes longer), to widen
 //                                 races between processes
-//   EMU_EEPROM_WRITE_PROTECT=1    pwrite calls acknowledge as usual and
+//   EMU_EEPROM_WRITE_PROTECT=1    write calls acknowledge as usual and
 //                                 change nothing (the chip's WP pin is high)
 //   EMU_EEPROM_LOG=FILE           appends one line per call:
 //                                   pread 1-0050 6656 1536 -> 4096
 //                                   pwrite 1-0051 16 4090 -> -1 EIO
-//                                 (op, device directory, count, offset,
-//                                 result and errno name on failure), and
+//                                   read 1-0050 6656 0 -> 4096
+//                                 (call, device directory, count, offset or
+//                                 file position, result and errno name on
+//                                 failure; pread64 logs as pread, preadv as
+//                                 readv, and so on), and
 //                                   opendir /sys/bus/i2c/devices
 //                                 for every directory opened with opendir,
 //                                 or fdopendir (resolved path).
@@ -53,6 +62,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -97,10 +107,16 @@ struct config {
 config cfg;
 long calls[2];
 
+using read_fn = ssize_t (*)(int, void *, size_t);
+using write_fn = ssize_t (*)(int, const void *, size_t);
+using readv_fn = ssize_t (*)(int, const iovec *, int);
 using pread_fn = ssize_t (*)(int, void *, size_t, off_t);
 using pwrite_fn = ssize_t (*)(int, const void *, size_t, off_t);
 using pread64_fn = ssize_t (*)(int, void *, size_t, off64_t);
 using pwrite64_fn = ssize_t (*)(int, const void *, size_t, off64_t);
+using preadv_fn = ssize_t (*)(int, const iovec *, int, off_t);
+using preadv64_fn = ssize_t (*)(int, const iovec *, int, off64_t);
+using lseek64_fn = off64_t (*)(int, off64_t, int);
 using opendir_fn = DIR *(*)(const char *);
 using fdopendir_fn = DIR *(*)(int);
 
@@ -233,9 +249,10 @@ void log_line(const char *fmt, ...) {
     if (len > static_cast<int>(sizeof line) - 2)
         len = static_cast<int>(sizeof line) - 2;
     line[len++] = '\n';
+    static write_fn real_write = next<write_fn>("write");
     int fd = open(cfg.log, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd >= 0) {
-        ssize_t ignored = write(fd, line, static_cast<size_t>(len));
+        ssize_t ignored = real_write(fd, line, static_cast<size_t>(len));
         (void)ignored;
         close(fd);
     }
@@ -252,18 +269,40 @@ bool fd_path(int fd, char *out, size_t size) {
     return true;
 }
 
-// The device directory name ("1-0050") when fd is an eeprom file.
-bool eeprom_device(int fd, char *device, size_t size) {
+// A chip's file as this module sees it.
+struct chip {
+    char device[NAME_MAX + 1];  // device directory, "1-0050"
+    off64_t size;
+};
+
+// Whether fd is a chip's `eeprom` file, or its `nvmem` file one directory
+// further down (in the label directory); fills in which chip.
+bool chip_of(int fd, chip *c) {
     char path[PATH_MAX];
     if (!fd_path(fd, path, sizeof path))
         return false;
-    size_t len = std::strlen(path);
-    const size_t suffix = sizeof "/eeprom" - 1;
-    if (len <= suffix || std::strcmp(path + len - suffix, "/eeprom") != 0)
+    char *name = std::strrchr(path, '/');
+    if (!name || (std::strcmp(name, "/eeprom") != 0 && std::strcmp(name, "/nvmem") != 0))
         return false;
-    path[len - suffix] = '\0';
+    const bool nvmem = name[1] == 'n';
+    *name = '\0';
+    if (nvmem) {
+        name = std::strrchr(path, '/');
+        if (!name)
+            return false;
+        *name = '\0';
+    }
     const char *slash = std::strrchr(path, '/');
-    std::snprintf(device, size, "%s", slash ? slash + 1 : path);
+    const char *device = slash ? slash + 1 : path;
+    size_t len = std::strlen(device);
+    if (len >= sizeof c->device)
+        len = sizeof c->device - 1;
+    std::memcpy(c->device, device, len);
+    c->device[len] = '\0';
+    struct stat64 st;
+    if (fstat64(fd, &st) != 0)
+        return false;
+    c->size = st.st_size;
     return true;
 }
 
@@ -282,15 +321,44 @@ size_t injected_cap(op_t op, long call) {
     return static_cast<size_t>(-1);
 }
 
-// `Offset` is the real call's offset type; the offset itself is checked
-// against the chip at 64 bits.
-template <typename Offset, typename Buf>
-ssize_t transfer(op_t op, ssize_t (*real)(int, Buf, size_t, Offset), int fd, Buf buf,
-                 size_t count, off64_t offset) {
-    char device[NAME_MAX + 1];
-    struct stat64 st;
-    if (!eeprom_device(fd, device, sizeof device) || fstat64(fd, &st) != 0)
-        return real(fd, buf, count, static_cast<Offset>(offset));
+// Moves `len` bytes between the buffers and the file at `offset` with the C
+// library's own calls; the file is a plain one underneath.
+ssize_t move(op_t op, int fd, const iovec *iov, int iovcnt, size_t len, off64_t offset) {
+    static pread64_fn real_pread = next<pread64_fn>("pread64");
+    static pwrite64_fn real_pwrite = next<pwrite64_fn>("pwrite64");
+    size_t done = 0;
+    for (int i = 0; i < iovcnt && done < len; i++) {
+        size_t part = iov[i].iov_len < len - done ? iov[i].iov_len : len - done;
+        off64_t at = offset + static_cast<off64_t>(done);
+        ssize_t n = op == READ ? real_pread(fd, iov[i].iov_base, part, at)
+                               : real_pwrite(fd, iov[i].iov_base, part, at);
+        if (n < 0)
+            return done > 0 ? static_cast<ssize_t>(done) : -1;
+        done += static_cast<size_t>(n);
+        if (static_cast<size_t>(n) < part)
+            break;
+    }
+    return static_cast<ssize_t>(done);
+}
+
+// One call on a chip's file under the kernel's rules. `offset` is where a
+// positioned call (pread, preadv, ...) transfers; the others (offset < 0
+// and `positioned` false) start at the file position and advance it.
+ssize_t transfer(op_t op, const char *name, const chip &c, int fd, const iovec *iov, int iovcnt,
+                 bool positioned, off64_t offset) {
+    static lseek64_fn real_lseek = next<lseek64_fn>("lseek64");
+    if (iovcnt < 0 || iovcnt > IOV_MAX) {
+        errno = EINVAL;
+        return -1;
+    }
+    if (!positioned) {
+        offset = real_lseek(fd, 0, SEEK_CUR);
+        if (offset < 0)
+            return -1;
+    }
+    size_t count = 0;
+    for (int i = 0; i < iovcnt; i++)
+        count += iov[i].iov_len;
 
     if (cfg.delay_us[op] > 0)
         usleep(static_cast<useconds_t>(cfg.delay_us[op]));
@@ -301,7 +369,7 @@ ssize_t transfer(op_t op, ssize_t (*real)(int, Buf, size_t, Offset), int fd, Buf
         // nothing transferred
     } else if (offset < 0) {
         err = EINVAL;
-    } else if (offset >= st.st_size) {
+    } else if (offset >= c.size) {
         if (op == READ)
             ret = 0;
         else
@@ -310,8 +378,8 @@ ssize_t transfer(op_t op, ssize_t (*real)(int, Buf, size_t, Offset), int fd, Buf
         size_t len = count;
         if (len > cfg.page)
             len = cfg.page;
-        if (len > static_cast<size_t>(st.st_size - offset))
-            len = static_cast<size_t>(st.st_size - offset);
+        if (len > static_cast<size_t>(c.size - offset))
+            len = static_cast<size_t>(c.size - offset);
         size_t cap = injected_cap(op, call);
         if (len > cap)
             len = cap;
@@ -319,22 +387,46 @@ ssize_t transfer(op_t op, ssize_t (*real)(int, Buf, size_t, Offset), int fd, Buf
             ret = 0;
         else if (op == WRITE && cfg.write_protect)
             ret = static_cast<ssize_t>(len);
-        else  // within the chip, so the offset fits either type
-            ret = real(fd, buf, len, static_cast<Offset>(offset));
+        else
+            ret = move(op, fd, iov, iovcnt, len, offset);
         if (ret < 0)
             err = errno;
     }
-    const char *name = op == READ ? "pread" : "pwrite";
+    if (!positioned && ret > 0)
+        real_lseek(fd, offset + ret, SEEK_SET);
     if (ret < 0) {
         const char *errname = strerrorname_np(err);
-        log_line("%s %s %zu %lld -> -1 %s", name, device, count, static_cast<long long>(offset),
-                 errname ? errname : "?");
+        log_line("%s %s %zu %lld -> -1 %s", name, c.device, count,
+                 static_cast<long long>(offset), errname ? errname : "?");
         errno = err;
     } else {
-        log_line("%s %s %zu %lld -> %zd", name, device, count, static_cast<long long>(offset),
+        log_line("%s %s %zu %lld -> %zd", name, c.device, count, static_cast<long long>(offset),
                  ret);
     }
     return ret;
+}
+
+// The hooks: a chip's file goes through transfer(), anything else to the
+// C library's own call.
+template <typename Real, typename Buf, typename... Offset>
+ssize_t hook(op_t op, const char *name, Real real, int fd, Buf buf, size_t count,
+             Offset... offset) {
+    chip c;
+    if (!chip_of(fd, &c))
+        return real(fd, buf, count, offset...);
+    iovec one = {const_cast<void *>(static_cast<const void *>(buf)), count};
+    return transfer(op, name, c, fd, &one, 1, sizeof...(offset) > 0,
+                    static_cast<off64_t>((0 + ... + offset)));
+}
+
+template <typename Real, typename... Offset>
+ssize_t hook_vector(op_t op, const char *name, Real real, int fd, const iovec *iov, int iovcnt,
+                    Offset... offset) {
+    chip c;
+    if (!chip_of(fd, &c))
+        return real(fd, iov, iovcnt, offset...);
+    return transfer(op, name, c, fd, iov, iovcnt, sizeof...(offset) > 0,
+                    static_cast<off64_t>((0 + ... + offset)));
 }
 
 }  // namespace
@@ -343,52 +435,94 @@ extern "C" {
 
 [[noreturn]] void __chk_fail(void);
 
-__attribute__((visibility("default"))) ssize_t pread(int fd, void *buf, size_t count,
-                                                     off_t offset) {
+#define HOOK __attribute__((visibility("default")))
+
+HOOK ssize_t read(int fd, void *buf, size_t count) {
+    static read_fn real = next<read_fn>("read");
+    return hook(READ, "read", real, fd, buf, count);
+}
+
+HOOK ssize_t write(int fd, const void *buf, size_t count) {
+    static write_fn real = next<write_fn>("write");
+    return hook(WRITE, "write", real, fd, buf, count);
+}
+
+HOOK ssize_t pread(int fd, void *buf, size_t count, off_t offset) {
     static pread_fn real = next<pread_fn>("pread");
-    return transfer(READ, real, fd, buf, count, offset);
+    return hook(READ, "pread", real, fd, buf, count, offset);
 }
 
-__attribute__((visibility("default"))) ssize_t pread64(int fd, void *buf, size_t count,
-                                                       off64_t offset) {
+HOOK ssize_t pread64(int fd, void *buf, size_t count, off64_t offset) {
     static pread64_fn real = next<pread64_fn>("pread64");
-    return transfer(READ, real, fd, buf, count, offset);
+    return hook(READ, "pread", real, fd, buf, count, offset);
 }
 
-__attribute__((visibility("default"))) ssize_t pwrite(int fd, const void *buf, size_t count,
-                                                      off_t offset) {
+HOOK ssize_t pwrite(int fd, const void *buf, size_t count, off_t offset) {
     static pwrite_fn real = next<pwrite_fn>("pwrite");
-    return transfer(WRITE, real, fd, buf, count, offset);
+    return hook(WRITE, "pwrite", real, fd, buf, count, offset);
 }
 
-__attribute__((visibility("default"))) ssize_t pwrite64(int fd, const void *buf, size_t count,
-                                                        off64_t offset) {
+HOOK ssize_t pwrite64(int fd, const void *buf, size_t count, off64_t offset) {
     static pwrite64_fn real = next<pwrite64_fn>("pwrite64");
-    return transfer(WRITE, real, fd, buf, count, offset);
+    return hook(WRITE, "pwrite", real, fd, buf, count, offset);
 }
 
-// Fortified builds call these instead of pread.
-__attribute__((visibility("default"))) ssize_t __pread_chk(int fd, void *buf, size_t count,
-                                                           off_t offset, size_t buflen) {
+HOOK ssize_t readv(int fd, const iovec *iov, int iovcnt) {
+    static readv_fn real = next<readv_fn>("readv");
+    return hook_vector(READ, "readv", real, fd, iov, iovcnt);
+}
+
+HOOK ssize_t writev(int fd, const iovec *iov, int iovcnt) {
+    static readv_fn real = next<readv_fn>("writev");
+    return hook_vector(WRITE, "writev", real, fd, iov, iovcnt);
+}
+
+HOOK ssize_t preadv(int fd, const iovec *iov, int iovcnt, off_t offset) {
+    static preadv_fn real = next<preadv_fn>("preadv");
+    return hook_vector(READ, "readv", real, fd, iov, iovcnt, offset);
+}
+
+HOOK ssize_t preadv64(int fd, const iovec *iov, int iovcnt, off64_t offset) {
+    static preadv64_fn real = next<preadv64_fn>("preadv64");
+    return hook_vector(READ, "readv", real, fd, iov, iovcnt, offset);
+}
+
+HOOK ssize_t pwritev(int fd, const iovec *iov, int iovcnt, off_t offset) {
+    static preadv_fn real = next<preadv_fn>("pwritev");
+    return hook_vector(WRITE, "writev", real, fd, iov, iovcnt, offset);
+}
+
+HOOK ssize_t pwritev64(int fd, const iovec *iov, int iovcnt, off64_t offset) {
+    static preadv64_fn real = next<preadv64_fn>("pwritev64");
+    return hook_vector(WRITE, "writev", real, fd, iov, iovcnt, offset);
+}
+
+// Fortified builds call these instead of read and pread.
+HOOK ssize_t __read_chk(int fd, void *buf, size_t count, size_t buflen) {
+    if (count > buflen)
+        __chk_fail();
+    return read(fd, buf, count);
+}
+
+HOOK ssize_t __pread_chk(int fd, void *buf, size_t count, off_t offset, size_t buflen) {
     if (count > buflen)
         __chk_fail();
     return pread(fd, buf, count, offset);
 }
 
-__attribute__((visibility("default"))) ssize_t __pread64_chk(int fd, void *buf, size_t count,
-                                                             off64_t offset, size_t buflen) {
+HOOK ssize_t __pread64_chk(int fd, void *buf, size_t count, off64_t offset, size_t buflen) {
     if (count > buflen)
         __chk_fail();
     return pread64(fd, buf, count, offset);
 }
 
-__attribute__((visibility("default"))) DIR *opendir(const char *path) {
+HOOK DIR *opendir(const char *path) {
     static opendir_fn real = next<opendir_fn>("opendir");
     log_line("opendir %s", path);
     return real(path);
 }
 
-__attribute__((visibility("default"))) DIR *fdopendir(int fd) {
+HOOK DIR *fdopendir(int fd) {
     static fdopendir_fn real = next<fdopendir_fn>("fdopendir");
     char path[PATH_MAX];
     if (cfg.log && fd_path(fd, path, sizeof path))

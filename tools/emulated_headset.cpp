@@ -19,7 +19,7 @@ namespace {
 
 const char *const kUsage =
     "usage: emulated-headset [--state DIR] [--core v1|v2|none] [--strap v1|v2|none]\n"
-    "                        [--reset-state] [COMMAND...]\n"
+    "                        [--kernel-bits 32|64] [--reset-state] [COMMAND...]\n"
     "\n"
     "Runs COMMAND (default: an interactive shell) with vellum on PATH and the\n"
     "headset's EEPROMs under /sys/bus/i2c/devices. The EEPROM contents live in\n"
@@ -27,6 +27,8 @@ const char *const kUsage =
     "  --state DIR        folder holding the EEPROM images\n"
     "  --core GEN         core EEPROM generation at 1-0050 (default v2)\n"
     "  --strap GEN        strap EEPROM generation at 1-0051 (default v2)\n"
+    "  --kernel-bits N    list sysfs directories in the order a 32- or 64-bit\n"
+    "                     kernel does (default 64)\n"
     "  --reset-state      erase the images before starting\n";
 
 constexpr const char *kImageNames[] = {"core_eeprom.bin", "core_v2_eeprom.bin",
@@ -36,6 +38,7 @@ struct options {
     std::string state = DEFAULT_STATE_DIR;
     int core = 2;  // 0: not fitted
     int strap = 2;
+    int kernel_bits = 64;
     bool reset = false;
     std::vector<char *> command;
 };
@@ -66,6 +69,14 @@ int parse(int argc, char **argv, options *opt) {
             return -1;
         } else if (std::strcmp(arg, "--reset-state") == 0) {
             opt->reset = true;
+        } else if (std::strcmp(arg, "--kernel-bits") == 0 && value) {
+            if (std::strcmp(value, "32") != 0 && std::strcmp(value, "64") != 0) {
+                std::fprintf(stderr, "emulated-headset: --kernel-bits takes 32 or 64, not '%s'\n",
+                             value);
+                return 2;
+            }
+            opt->kernel_bits = std::atoi(value);
+            i++;
         } else if (std::strcmp(arg, "--state") == 0 && value) {
             opt->state = value;
             i++;
@@ -151,15 +162,13 @@ int main(int argc, char **argv) {
     }
 
     emu_headset headset;
+    headset.kernel_bits = opt.kernel_bits;
     if (opt.core)
         headset.chips.push_back(emu_core_chip(opt.core));
     if (opt.strap)
         headset.chips.push_back(emu_strap_chip(opt.strap));
-    int probe_order = 0;
-    for (emu_device &chip : headset.chips) {
-        chip.label_number = probe_order++;
+    for (emu_device &chip : headset.chips)
         chip.backing_file = opt.state + "/" + chip.label + ".bin";
-    }
 
     std::string err;
     if (!emu_enter_namespace(&err) || !emu_mount_sys(headset, &err)) {
@@ -183,7 +192,8 @@ int main(int argc, char **argv) {
             std::fprintf(stderr, " no EEPROMs fitted");
         const char *sep = " ";
         for (const emu_device &chip : headset.chips) {
-            std::fprintf(stderr, "%s%s at %s (%u bytes)", sep, chip.label.c_str(),
+            std::fprintf(stderr, "%s%s at %s (%u bytes)", sep,
+                         emu_label_dir(headset, chip).c_str(),
                          emu_device_name(chip).c_str(), chip.size);
             sep = ", ";
         }

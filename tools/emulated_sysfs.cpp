@@ -39,14 +39,26 @@ std::string format(const char *fmt, int a, int b = 0) {
 }
 
 // Order of entries in a kernfs directory: by this hash of the name, then by
-// name. Entries without a namespace tag hash with a zero salt.
-uint32_t kernfs_name_hash(const std::string &name) {
+// name. Entries without a namespace tag hash with a zero salt. The kernel
+// keeps the running hash in an unsigned long and folds it with hash_long(),
+// so a 32-bit kernel works modulo 2^32 with the 32-bit golden ratio and a
+// 64-bit kernel modulo 2^64 with the 64-bit one.
+uint32_t kernfs_name_hash(const std::string &name, int kernel_bits) {
     uint64_t hash = 0;
-    for (char c : name) {
-        uint64_t ch = static_cast<uint64_t>(static_cast<long>(c));
-        hash = (hash + (ch << 4) + (ch >> 4)) * 11;
+    if (kernel_bits == 32) {
+        uint32_t h = 0;
+        for (char c : name) {
+            uint32_t ch = static_cast<uint32_t>(static_cast<long>(c));
+            h = (h + (ch << 4) + (ch >> 4)) * 11;
+        }
+        hash = static_cast<uint32_t>(h * 0x61C88647u);
+    } else {
+        for (char c : name) {
+            uint64_t ch = static_cast<uint64_t>(static_cast<long>(c));
+            hash = (hash + (ch << 4) + (ch >> 4)) * 11;
+        }
+        hash = (hash * 0x61C8864680B583EBull) >> 32;
     }
-    hash = (hash * 0x61C8864680B583EBull) >> 32;
     hash &= 0x7fffffffu;
     if (hash < 2)
         hash += 2;
@@ -65,9 +77,11 @@ std::string adapter_dir(int bus) {
                   controller_address(bus), bus);
 }
 
+constexpr const char *kOfBase = "/sys/firmware/devicetree/base";
+
 std::string of_node_dir(const emu_device &dev) {
-    return format("/sys/firmware/devicetree/base/soc/bus@2100000/i2c@%x/eeprom@%x",
-                  controller_address(dev.bus), dev.address);
+    return kOfBase + format("/soc/bus@2100000/i2c@%x/eeprom@%x", controller_address(dev.bus),
+                            dev.address);
 }
 
 std::string chip_type(uint32_t size) {
@@ -84,8 +98,8 @@ std::string relative_link(const std::string &from, const std::string &to) {
 }
 
 struct node {
-    enum { dir, file, link } kind;
-    std::string data;  // file contents or link target
+    enum { dir, file, link, hardlink } kind;
+    std::string data;  // file contents, link target, or the file a hard link names
     mode_t mode;
     std::string bind;  // host file to mount over this file
 };
@@ -102,25 +116,30 @@ class tree {
     void bound_file(const std::string &path, const std::string &host, mode_t mode) {
         add(path, {node::file, "", mode, host});
     }
+    // A second name for a file created earlier (parents come first).
+    void hardlink(const std::string &path, const std::string &existing) {
+        add(path, {node::hardlink, existing, 0, ""});
+    }
 
     // Creates every entry. `creation_lists_first` says whether tmpfs lists
     // the entry created first at the top; the wanted listing order is the
     // kernel's (or its reverse), so creation follows whichever fits.
-    bool create(bool creation_lists_first, bool reverse, std::string *err) const {
+    bool create(bool creation_lists_first, bool reverse, int kernel_bits,
+                std::string *err) const {
         std::vector<const std::pair<const std::string, node> *> order;
         for (const auto &entry : nodes_)
             order.push_back(&entry);
         bool ascending = creation_lists_first != reverse;
         // Parents before children; within one directory, by kernel order.
-        std::sort(order.begin(), order.end(), [ascending](auto *a, auto *b) {
+        std::sort(order.begin(), order.end(), [ascending, kernel_bits](auto *a, auto *b) {
             const std::string &pa = a->first, &pb = b->first;
             auto da = std::count(pa.begin(), pa.end(), '/');
             auto db = std::count(pb.begin(), pb.end(), '/');
             if (da != db || parent_of(pa) != parent_of(pb))
                 return std::make_pair(da, parent_of(pa)) < std::make_pair(db, parent_of(pb));
             std::string na = pa.substr(pa.rfind('/') + 1), nb = pb.substr(pb.rfind('/') + 1);
-            auto ka = std::make_pair(kernfs_name_hash(na), na);
-            auto kb = std::make_pair(kernfs_name_hash(nb), nb);
+            auto ka = std::make_pair(kernfs_name_hash(na, kernel_bits), na);
+            auto kb = std::make_pair(kernfs_name_hash(nb, kernel_bits), nb);
             return ascending ? ka < kb : kb < ka;
         });
         for (auto *entry : order)
@@ -149,6 +168,10 @@ class tree {
         case node::link:
             if (symlink(n.data.c_str(), path.c_str()) != 0)
                 return fail(err, "symlink " + path, errno);
+            return true;
+        case node::hardlink:
+            if (::link(n.data.c_str(), path.c_str()) != 0)
+                return fail(err, "link " + path, errno);
             return true;
         case node::file:
             break;
@@ -197,11 +220,33 @@ bool prepare_backing(const emu_device &dev, std::string *err) {
     return true;
 }
 
-bool add_device(tree &t, const emu_device &dev, std::string *err) {
+// A device's runtime power-management attributes, as the kernel shows them
+// for a bound I2C device (`active`) and for an nvmem device.
+void add_power(tree &t, const std::string &dir, bool active) {
+    const char *const zero_files[] = {"runtime_active_kids", "runtime_active_time",
+                                      "runtime_suspended_time", "runtime_usage"};
+    for (const char *name : zero_files)
+        t.file(dir + "/power/" + name, "0\n", 0444);
+    t.file(dir + "/power/async", active ? "enabled\n" : "disabled\n");
+    t.file(dir + "/power/autosuspend_delay_ms", "");
+    t.file(dir + "/power/control", "auto\n");
+    t.file(dir + "/power/runtime_enabled", active ? "enabled\n" : "disabled\n", 0444);
+    t.file(dir + "/power/runtime_status", active ? "suspended\n" : "unsupported\n", 0444);
+}
+
+// The OF_* lines of a uevent for a device that came from a device-tree node.
+std::string of_uevent(const emu_device &dev) {
+    std::string type = chip_type(dev.size);
+    return "OF_NAME=eeprom\nOF_FULLNAME=" + of_node_dir(dev).substr(std::strlen(kOfBase)) +
+           "\nOF_COMPATIBLE_0=atmel," + type + "\nOF_COMPATIBLE_N=1\n";
+}
+
+bool add_device(tree &t, const emu_headset &headset, const emu_device &dev, std::string *err) {
     std::string name = emu_device_name(dev);
     std::string link = std::string(kBusDevices) + "/" + name;
     std::string dir = adapter_dir(dev.bus) + "/" + name;
     bool bound = dev.kind == emu_kind::eeprom || dev.kind == emu_kind::no_eeprom_file;
+    bool has_eeprom = dev.kind != emu_kind::no_eeprom_file;
 
     if (dev.kind == emu_kind::dangling) {
         t.link(link, dir);
@@ -219,27 +264,28 @@ bool add_device(tree &t, const emu_device &dev, std::string *err) {
             return fail(err, name + ": contents larger than the chip");
         if (!dev.backing_file.empty() && !dev.contents.empty())
             return fail(err, name + ": give contents or a backing file, not both");
-        std::string nvmem = dir + "/" + dev.label + std::to_string(dev.label_number);
-        t.file(nvmem + "/type", "EEPROM\n");
-        t.file(nvmem + "/uevent", "");
-        t.dir(nvmem + "/power");
+        // The nvmem device: no link back to its parent, the chip's bytes
+        // once more as `nvmem`.
+        std::string nvmem = dir + "/" + emu_label_dir(headset, dev);
+        t.file(nvmem + "/type", "EEPROM\n", 0444);
+        t.file(nvmem + "/uevent", of_uevent(dev));
+        add_power(t, nvmem, false);
         t.link(nvmem + "/subsystem", "/sys/bus/nvmem");
-        if (bound && dev.kind != emu_kind::plain_dir) {
-            t.link(nvmem + "/device", dir);
-            t.link(std::string("/sys/bus/nvmem/devices/") + dev.label +
-                       std::to_string(dev.label_number),
-                   nvmem);
-        }
-        if (dev.kind != emu_kind::no_eeprom_file) {
+        t.link(nvmem + "/of_node", of_node_dir(dev));
+        if (bound && dev.kind != emu_kind::plain_dir)
+            t.link("/sys/bus/nvmem/devices/" + emu_label_dir(headset, dev), nvmem);
+        if (has_eeprom) {
             std::string eeprom = dir + "/eeprom";
             if (!dev.backing_file.empty()) {
                 if (!prepare_backing(dev, err))
                     return false;
                 t.bound_file(eeprom, dev.backing_file, 0600);
+                t.bound_file(nvmem + "/nvmem", dev.backing_file, 0600);
             } else {
                 std::string data(dev.contents.begin(), dev.contents.end());
                 data.resize(dev.size, '\xff');
                 t.file(eeprom, data, 0600);
+                t.hardlink(nvmem + "/nvmem", eeprom);
             }
         }
     }
@@ -248,18 +294,22 @@ bool add_device(tree &t, const emu_device &dev, std::string *err) {
 
     std::string type = bound ? chip_type(dev.size) : "dummy";
     std::string modalias = bound ? "of:NeepromT(null)Catmel," + type : "i2c:" + type;
-    t.file(dir + "/name", type + "\n");
-    t.file(dir + "/modalias", modalias + "\n");
-    t.file(dir + "/uevent", (bound ? std::string("DRIVER=at24\n") : std::string()) +
+    t.file(dir + "/name", type + "\n", 0444);
+    t.file(dir + "/modalias", modalias + "\n", 0444);
+    t.file(dir + "/uevent", (bound ? "DRIVER=at24\n" + of_uevent(dev) : std::string()) +
                                 "MODALIAS=" + modalias + "\n");
     t.link(dir + "/subsystem", "/sys/bus/i2c");
-    t.file(dir + "/power/control", "auto\n");
-    t.file(dir + "/power/runtime_status", "unsupported\n");
     if (bound) {
+        add_power(t, dir, true);
         t.link(dir + "/driver", "/sys/bus/i2c/drivers/at24");
         t.link(dir + "/of_node", of_node_dir(dev));
+        t.link(dir + "/supplier:regulator:regulator.0",
+               "/sys/devices/virtual/devlink/regulator:regulator.0--i2c:" + name);
         t.file(of_node_dir(dev) + "/name", std::string("eeprom") + '\0');
         t.dir("/sys/bus/i2c/drivers/at24");
+    } else {
+        t.file(dir + "/power/control", "auto\n");
+        t.file(dir + "/power/runtime_status", "unsupported\n", 0444);
     }
     return true;
 }
@@ -322,7 +372,6 @@ emu_device emu_core_chip(int generation) {
     return {.bus = 1,
             .address = 0x50,
             .label = generation == 1 ? "core_eeprom" : "core_v2_eeprom",
-            .label_number = 0,
             .size = 8192};
 }
 
@@ -330,7 +379,6 @@ emu_device emu_strap_chip(int generation) {
     return {.bus = 1,
             .address = 0x51,
             .label = generation == 1 ? "strap_eeprom" : "strap_v2_eeprom",
-            .label_number = 1,
             .size = 4096};
 }
 
@@ -370,14 +418,17 @@ bool emu_mount_sys(const emu_headset &headset, std::string *err) {
     if (!creation_order_lists_first(err, &creation_lists_first))
         return false;
 
+    const int bits = headset.kernel_bits == 32 ? 32 : 64;
     tree t;
     if (!headset.base_dir)
-        return t.create(creation_lists_first, headset.reverse_listing, err);
+        return t.create(creation_lists_first, headset.reverse_listing, bits, err);
     t.dir(kBusDevices);
     std::vector<int> buses;
+    for (int bus = 0; bus < headset.board_buses; bus++)
+        buses.push_back(bus);
     for (const auto *list : {&headset.chips, &headset.distractors}) {
         for (const emu_device &dev : *list) {
-            if (!add_device(t, dev, err))
+            if (!add_device(t, headset, dev, err))
                 return false;
             if (dev.kind != emu_kind::dangling && dev.kind != emu_kind::plain_dir)
                 buses.push_back(dev.bus);
@@ -387,15 +438,34 @@ bool emu_mount_sys(const emu_headset &headset, std::string *err) {
         for (int bus : buses) {
             std::string dir = adapter_dir(bus);
             t.link(std::string(kBusDevices) + format("/i2c-%d", bus), dir);
-            t.file(dir + "/name", format("%x.i2c\n", controller_address(bus)));
+            t.file(dir + "/name", format("%x.i2c\n", controller_address(bus)), 0444);
             t.link(dir + "/subsystem", "/sys/bus/i2c");
         }
     }
-    return t.create(creation_lists_first, headset.reverse_listing, err);
+    return t.create(creation_lists_first, headset.reverse_listing, bits, err);
 }
 
 std::string emu_device_name(const emu_device &dev) {
     return format("%d-%04x", dev.bus, dev.address);
+}
+
+std::string emu_label_dir(const emu_headset &headset, const emu_device &dev) {
+    int number = dev.label_number;
+    if (number < 0) {
+        // One counter for all nvmem devices, in the order they probe.
+        const bool high_first = headset.probe_order == emu_probe_order::high_address_first;
+        auto key = [](const emu_device &d) { return std::make_pair(d.bus, d.address); };
+        number = 0;
+        for (const auto *list : {&headset.chips, &headset.distractors})
+            for (const emu_device &other : *list) {
+                bool numbered = other.label_number < 0 && !other.label.empty() &&
+                                other.kind != emu_kind::driverless &&
+                                other.kind != emu_kind::dangling;
+                if (numbered && (high_first ? key(dev) < key(other) : key(other) < key(dev)))
+                    number++;
+            }
+    }
+    return dev.label + std::to_string(number);
 }
 
 std::string emu_chip_path(const emu_device &dev) {
