@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "catalogue.h"
+#include "commands.h"
 #include "eeprom_common.h"
 #include "std_streams.h"
 
@@ -43,11 +44,17 @@ const command_t commands[] = {
     {"upgrade", cmd_upgrade, "Upgrade the given EEPROM to latest version"},
     {"get", cmd_get, "Get an EEPROM item"},
     {"set", cmd_set, "Set an EEPROM item"},
+    {"check", cmd_check, "Check every EEPROM region"},
+    {"dump", cmd_dump, "Save a region image to a file"},
+    {"restore", cmd_restore, "Write a region image from a file"},
+    {"export", cmd_export, "Print all EEPROM data as JSON"},
+    {"apply", cmd_apply, "Set the items listed in a file"},
     {"", nullptr, ""},
 };
 
 // Commands whose help row lists the region names, and those that list items.
-const char *const region_command_words[] = {"reset", "lock", "unlock", "upgrade", ""};
+const char *const region_command_words[] = {"reset", "lock", "unlock", "upgrade",
+                                            "dump", "restore", ""};
 const char *const item_command_words[] = {"get", "set", ""};
 
 bool has_prefix(const char *text, const char *prefix) {
@@ -57,10 +64,6 @@ bool has_prefix(const char *text, const char *prefix) {
 void print_usage() {
     printf("\n%s <cmd> <item (optional)> <item_val (optional)>\n", EEPROM_PROGRAM_NAME);
     printf("e.g. %s help\n\n", EEPROM_PROGRAM_NAME);
-}
-
-void print_hint(const char *command) {
-    fprintf(stderr, "For a list of items run:\n%s help %s\n\n", EEPROM_PROGRAM_NAME, command);
 }
 
 int cmd_version(int, char **) {
@@ -160,26 +163,9 @@ int region_command(const char *command, int argc, char **argv, region_op_t op) {
         print_hint(command);
         return EEPROM_ERROR_INVALID_PARAM;
     }
-    const char *text = argv[0];
-    // As for items: the empty word names no region.
-    if (text[0] == '\0') {
-        complain_not_found(text, command);
-        return EEPROM_ERROR_INVALID_PARAM;
-    }
-    eeprom_t *region = find_region(core_eeproms(), text);
-    const eeprom_value_t *family = core_values();
-    // The strap list is fetched even after a core match, so every region
-    // command settles the strap generation too.
-    eeprom_t *const *straps = strap_eeproms();
-    if (!region) {
-        region = find_region(straps, text);
-        family = strap_values();
-    }
-    if (!region) {
-        complain_not_found(text, command);
-        return EEPROM_ERROR_INVALID_PARAM;
-    }
-    return op(region, family);
+    const eeprom_value_t *family = nullptr;
+    eeprom_t *region = region_or_complain(argv[0], command, &family);
+    return region ? op(region, family) : EEPROM_ERROR_INVALID_PARAM;
 }
 
 eeprom_status_t reset_op(eeprom_t *eeprom, const eeprom_value_t *) { return eeprom_reset(eeprom); }
@@ -237,6 +223,30 @@ bool privileges_borrowed() {
 }
 
 }  // namespace
+
+void print_hint(const char *command) {
+    fprintf(stderr, "For a list of items run:\n%s help %s\n\n", EEPROM_PROGRAM_NAME, command);
+}
+
+eeprom_t *region_or_complain(const char *text, const char *command,
+                             const eeprom_value_t **family) {
+    // As for items: the empty word names no region.
+    if (text[0] == '\0') {
+        complain_not_found(text, command);
+        return nullptr;
+    }
+    eeprom_t *region = find_region(core_eeproms(), text);
+    *family = core_values();
+    // The strap list is fetched even after a core match, so every region
+    // command settles the strap generation too.
+    eeprom_t *const *straps = strap_eeproms();
+    if (!region) {
+        region = find_region(straps, text);
+        *family = strap_values();
+    }
+    if (!region) complain_not_found(text, command);
+    return region;
+}
 
 int main(int argc, char **argv) {
     // Before anything is opened, so the chip never lands on 0, 1 or 2.

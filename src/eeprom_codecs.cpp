@@ -13,8 +13,30 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
+
+// ---------------------------------------------------------------------------
+// Refusals of a value
+
+namespace {
+
+const char *refusal_heading = nullptr;
+
+}  // namespace
+
+void eeprom_refusal_heading(const char *heading) { refusal_heading = heading; }
+
+// Every complaint of a conversion step comes through here, so that a caller
+// checking many values can say which one was refused, and only when one is.
+void eeprom_refuse(const char *format, ...) {
+    if (refusal_heading) fputs(refusal_heading, stderr);
+    va_list args;
+    va_start(args, format);
+    vfprintf(stderr, format, args);
+    va_end(args);
+}
 
 // ---------------------------------------------------------------------------
 // Scalar value codecs
@@ -95,17 +117,17 @@ eeprom_status_t get_unsigned(const eeprom_value_t *value) {
 eeprom_status_t parse_unsigned(const eeprom_value_t *value, int argc, char **argv,
                                uint8_t *dst, uint32_t max, const char *type) {
     if (argc != 1) {
-        fprintf(stderr, "\nset uint command requires an item value!\n");
+        eeprom_refuse("\nset uint command requires an item value!\n");
         return EEPROM_ERROR_INVALID_PARAM;
     }
     decimal_t d;
     if (!parse_decimal(argv[0], &d)) {
-        fprintf(stderr, "\nset %s value - %s - incorrect length!\n", type, argv[0]);
+        eeprom_refuse("\nset %s value - %s - incorrect length!\n", type, argv[0]);
         return EEPROM_ERROR_INVALID_PARAM;
     }
     const uint32_t number = wrap_unsigned(d);
     if (d.magnitude >= DECIMAL_TOO_LARGE || number > max) {
-        fprintf(stderr, "\nset %s value - %s - would overflow!\n", type, argv[0]);
+        eeprom_refuse("\nset %s value - %s - would overflow!\n", type, argv[0]);
         return EEPROM_ERROR_INVALID_PARAM;
     }
     uint8_t buf[sizeof(uint32_t)];
@@ -141,11 +163,11 @@ eeprom_status_t eeprom_parse_char(const eeprom_value_t *value, int argc, char **
     EEPROM_ASSERT(value);
     EEPROM_ASSERT(argv);
     if (argc != 1) {
-        fprintf(stderr, "\nset char command requires an item value!\n");
+        eeprom_refuse("\nset char command requires an item value!\n");
         return EEPROM_ERROR_INVALID_PARAM;
     }
     if (strlen(argv[0]) != value->length) {
-        fprintf(stderr, "\nset %s = %s requires 1 character!\n", value->name, argv[0]);
+        eeprom_refuse("\nset %s = %s requires 1 character!\n", value->name, argv[0]);
         return EEPROM_ERROR_INVALID_PARAM;
     }
     memcpy(dst, argv[0], value->length);
@@ -176,12 +198,12 @@ eeprom_status_t eeprom_parse_string(const eeprom_value_t *value, int argc, char 
     EEPROM_ASSERT(value);
     EEPROM_ASSERT(argv);
     if (argc != 1) {
-        fprintf(stderr, "\nset string command requires an item value!\n");
+        eeprom_refuse("\nset string command requires an item value!\n");
         return EEPROM_ERROR_INVALID_PARAM;
     }
     const size_t length = strlen(argv[0]);
     if (length + 1 > value->length) {
-        fprintf(stderr, "\nset %s = %s requires string to be less than %d bytes!\n",
+        eeprom_refuse("\nset %s = %s requires string to be less than %d bytes!\n",
                 value->name, argv[0], value->length);
         return EEPROM_ERROR_INVALID_PARAM;
     }
@@ -215,7 +237,7 @@ eeprom_status_t eeprom_parse_mac_address(const eeprom_value_t *value, int argc,
     EEPROM_ASSERT(argv);
     EEPROM_ASSERT(value->length == EEPROM_MAC_ADDR_LEN);
     if (argc != 1) {
-        fprintf(stderr, "\nset mac address command requires an item value!\n");
+        eeprom_refuse("\nset mac address command requires an item value!\n");
         return EEPROM_ERROR_INVALID_PARAM;
     }
     // Six pairs of one or two hexadecimal digits; `end` marks where the
@@ -226,13 +248,13 @@ eeprom_status_t eeprom_parse_mac_address(const eeprom_value_t *value, int argc,
     if (sscanf(argv[0], "%2x:%2x:%2x:%2x:%2x:%2x%n", &pair[0], &pair[1], &pair[2], &pair[3],
                &pair[4], &pair[5], &end) != EEPROM_MAC_ADDR_LEN ||
         end < 0 || !only_blanks(argv[0] + end)) {
-        fprintf(stderr, "\nset mac address - %s - incorrect length!\n", argv[0]);
+        eeprom_refuse("\nset mac address - %s - incorrect length!\n", argv[0]);
         return EEPROM_ERROR_INVALID_PARAM;
     }
     for (uint32_t i = 0; i < EEPROM_MAC_ADDR_LEN; ++i) {
         // The conversion takes a sign: "-1" becomes a number above 255.
         if (pair[i] > 0xFF) {
-            fprintf(stderr, "\nset mac address - %s - entry out of range!\n", argv[0]);
+            eeprom_refuse("\nset mac address - %s - entry out of range!\n", argv[0]);
             return EEPROM_ERROR_INVALID_PARAM;
         }
         dst[i] = static_cast<uint8_t>(pair[i]);
@@ -307,13 +329,13 @@ eeprom_status_t parse_ipd_axis(const char *text, const char *axis, int16_t *dst)
     EEPROM_ASSERT(dst);
     decimal_t d;
     if (!parse_decimal(text, &d)) {
-        fprintf(stderr, "\nset IPD %s value - %s - incorrect length!\n", axis, text);
+        eeprom_refuse("\nset IPD %s value - %s - incorrect length!\n", axis, text);
         return EEPROM_ERROR_INVALID_PARAM;
     }
     // The typed number itself must be in range; nothing wraps into it.
     const bool fits = d.negative ? d.magnitude <= 32768 : d.magnitude <= 32767;
     if (!fits) {
-        fprintf(stderr, "\nset IPD %s value - %s - would overflow!\n", axis, text);
+        eeprom_refuse("\nset IPD %s value - %s - would overflow!\n", axis, text);
         return EEPROM_ERROR_INVALID_PARAM;
     }
     const int32_t number = d.negative ? -static_cast<int32_t>(d.magnitude)
@@ -328,7 +350,7 @@ eeprom_status_t eeprom_parse_ipd_xyz(const eeprom_value_t *value, int argc, char
     EEPROM_ASSERT(argv);
     EEPROM_ASSERT(value->length == sizeof(ipd_position_t));
     if (argc != 3) {
-        fprintf(stderr, "\nset IPD XYZ command requires three item values!\n");
+        eeprom_refuse("\nset IPD XYZ command requires three item values!\n");
         return EEPROM_ERROR_INVALID_PARAM;
     }
     int16_t axis[3];
@@ -367,17 +389,23 @@ eeprom_status_t eeprom_get_binary(const eeprom_value_t *value, int argc, char **
         fprintf(stderr, "%s appear valid, but has illegal length: %d!\n", value->name, length);
         return EEPROM_ERROR_INVALID_DATA;
     }
-    const char *filename = argv[0];
+    return eeprom_save_file(value->name, argv[0], field + 2, length);
+}
+
+eeprom_status_t eeprom_save_file(const char *label, const char *filename, const uint8_t *data,
+                                 size_t length) {
+    EEPROM_ASSERT(label);
+    EEPROM_ASSERT(filename);
     FILE *file = fopen(filename, "wb");
     if (!file) {
         fprintf(stderr, "\nFailed to create file %s for writing on error: %d\n", filename, errno);
         return EEPROM_ERROR_INVALID_PARAM;
     }
-    eeprom_report({value->name, ": "});
+    eeprom_report({label, ": "});
     fflush(stderr);
     // The data is only saved once the file has taken all of it: a full disk
     // shows up at the flush or the close, not at the buffered write.
-    bool saved = fwrite(field + 2, 1, length, file) == length;
+    bool saved = fwrite(data, 1, length, file) == length;
     saved = fflush(file) == 0 && saved;
     saved = fclose(file) == 0 && saved;
     if (!saved) {
@@ -410,6 +438,53 @@ load_result read_to_end(int fd, uint8_t *data, size_t limit, size_t *got) {
 
 }  // namespace
 
+eeprom_status_t eeprom_open_file(const char *filename, int *fd) {
+    EEPROM_ASSERT(filename);
+    EEPROM_ASSERT(fd);
+    *fd = open(filename, O_RDONLY | O_CLOEXEC);
+    if (*fd < 0) {
+        eeprom_refuse("\nFailed to open file %s for reading on error: %d\n", filename, errno);
+        return EEPROM_ERROR_INVALID_PARAM;
+    }
+    return EEPROM_SUCCESS;
+}
+
+eeprom_status_t eeprom_load_file(const char *filename, uint8_t *dst, int32_t limit,
+                                 int32_t *got) {
+    EEPROM_ASSERT(dst);
+    EEPROM_ASSERT(got);
+    *got = 0;
+    int fd = -1;
+    const eeprom_status_t opened = eeprom_open_file(filename, &fd);
+    if (opened != EEPROM_SUCCESS) return opened;
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+        close(fd);
+        eeprom_refuse("\nFailed to stat file %s on error: %d\n", filename, errno);
+        return EEPROM_ERROR_INVALID_PARAM;
+    }
+    // Only a regular file has a size worth checking up front; pipes and
+    // devices are read to their end below.
+    if (S_ISREG(st.st_mode) && st.st_size > limit) {
+        close(fd);
+        eeprom_refuse("\nFile Size too large %ld > %d\n", static_cast<long>(st.st_size), limit);
+        return EEPROM_ERROR_INVALID_PARAM;
+    }
+    size_t n = 0;
+    const load_result result = read_to_end(fd, dst, static_cast<size_t>(limit), &n);
+    close(fd);
+    if (result == load_result::read_error) {
+        eeprom_refuse("\nRead Failed, errno: %d\n", errno);
+        return EEPROM_ERROR_READ;
+    }
+    if (result == load_result::too_large) {
+        eeprom_refuse("\nFile Size too large %ld > %d\n", static_cast<long>(limit) + 1, limit);
+        return EEPROM_ERROR_INVALID_PARAM;
+    }
+    *got = static_cast<int32_t>(n);
+    return EEPROM_SUCCESS;
+}
+
 // Reads the file named by the first word into a blob field: the data length,
 // the data, zeros to the end of the field. Further words are ignored.
 eeprom_status_t eeprom_parse_binary(const eeprom_value_t *value, int argc, char **argv,
@@ -417,42 +492,13 @@ eeprom_status_t eeprom_parse_binary(const eeprom_value_t *value, int argc, char 
     EEPROM_ASSERT(value);
     EEPROM_ASSERT(argv);
     if (argc <= 0) {
-        fprintf(stderr, "\nMust specify a file to load data from\n");
+        eeprom_refuse("\nMust specify a file to load data from\n");
         return EEPROM_ERROR_INVALID_PARAM;
     }
-    const char *filename = argv[0];
-    const int limit = value->length - 2;
     memset(dst, 0, value->length);
-
-    const int fd = open(filename, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        fprintf(stderr, "\nFailed to open file %s for reading on error: %d\n", filename, errno);
-        return EEPROM_ERROR_INVALID_PARAM;
-    }
-    struct stat st;
-    if (fstat(fd, &st) != 0) {
-        close(fd);
-        fprintf(stderr, "\nFailed to stat file %s on error: %d\n", filename, errno);
-        return EEPROM_ERROR_INVALID_PARAM;
-    }
-    // Only a regular file has a size worth checking up front; pipes and
-    // devices are read to their end below.
-    if (S_ISREG(st.st_mode) && st.st_size > limit) {
-        close(fd);
-        fprintf(stderr, "\nFile Size too large %ld > %d\n", static_cast<long>(st.st_size), limit);
-        return EEPROM_ERROR_INVALID_PARAM;
-    }
-    size_t got = 0;
-    const load_result result = read_to_end(fd, dst + 2, limit, &got);
-    close(fd);
-    if (result == load_result::read_error) {
-        fprintf(stderr, "\nRead Failed, errno: %d\n", errno);
-        return EEPROM_ERROR_READ;
-    }
-    if (result == load_result::too_large) {
-        fprintf(stderr, "\nFile Size too large %ld > %d\n", static_cast<long>(limit) + 1, limit);
-        return EEPROM_ERROR_INVALID_PARAM;
-    }
+    int32_t got = 0;
+    const eeprom_status_t status = eeprom_load_file(argv[0], dst + 2, value->length - 2, &got);
+    if (status != EEPROM_SUCCESS) return status;
     put_le16(dst, static_cast<uint16_t>(got));
     return EEPROM_SUCCESS;
 }

@@ -52,6 +52,7 @@ namespace {
 uint32_t image_magic(const eeprom_t *e) { return get_le32(e->data + 0); }
 uint32_t image_version(const eeprom_t *e) { return get_le32(e->data + 4); }
 uint8_t &image_lock(eeprom_t *e) { return e->data[8]; }
+uint8_t image_lock(const eeprom_t *e) { return e->data[8]; }
 
 // The region's buffer is as large as its largest layout.
 int32_t buffer_capacity(const eeprom_layout_t *layouts) {
@@ -64,6 +65,13 @@ int32_t buffer_capacity(const eeprom_layout_t *layouts) {
 bool size_fits_buffer(const eeprom_t *e) {
     return e->size >= static_cast<int32_t>(EEPROM_HEADER_SIZE + EEPROM_CHECKSUM_SIZE) &&
            e->size <= buffer_capacity(e->layouts);
+}
+
+// The image in the buffer names this region and a layout it knows: the size
+// of that layout, else -1.
+int32_t known_layout_size(const eeprom_t *e) {
+    if (image_magic(e) != e->magic) return -1;
+    return eeprom_layout_size(e->layouts, image_version(e));
 }
 
 enum class xfer { read, write };
@@ -275,6 +283,12 @@ eeprom_status_t eeprom_write(eeprom_t *eeprom) {
     return EEPROM_SUCCESS;
 }
 
+eeprom_status_t eeprom_load(eeprom_t *eeprom) {
+    eeprom_status_t status = eeprom_open(eeprom);
+    if (status == EEPROM_SUCCESS) status = eeprom_read(eeprom);
+    return status;
+}
+
 // ---------------------------------------------------------------------------
 // Item access
 
@@ -282,11 +296,8 @@ namespace {
 
 // Opens the item's region and loads it; the item must lie inside the image.
 eeprom_status_t load_item_region(const eeprom_value_t *value) {
-    eeprom_t *eeprom = value->eeprom;
-    EEPROM_ASSERT(eeprom);
-    eeprom_status_t status = eeprom_open(eeprom);
-    if (status == EEPROM_SUCCESS) status = eeprom_read(eeprom);
-    return status;
+    EEPROM_ASSERT(value->eeprom);
+    return eeprom_load(value->eeprom);
 }
 
 bool item_fits_image(const eeprom_value_t *value) {
@@ -295,6 +306,50 @@ bool item_fits_image(const eeprom_value_t *value) {
 
 }  // namespace
 
+uint32_t eeprom_image_version(const eeprom_t *eeprom) {
+    EEPROM_ASSERT(eeprom);
+    return image_version(eeprom);
+}
+
+bool eeprom_image_locked(const eeprom_t *eeprom) {
+    EEPROM_ASSERT(eeprom);
+    return image_lock(eeprom) != EEPROM_UNLOCKED;
+}
+
+// The version test comes first: the marker of an item that the stored layout
+// does not contain lies in bytes that mean something else, or beyond it.
+eeprom_item_state_t eeprom_item_state(const eeprom_value_t *value) {
+    EEPROM_ASSERT(value);
+    const eeprom_t *eeprom = value->eeprom;
+    if (image_version(eeprom) < value->min_version) return EEPROM_ITEM_ABSENT;
+    EEPROM_ASSERT(item_fits_image(value));
+    return eeprom->data[value->valid_offset] == EEPROM_VALUE_VALID ? EEPROM_ITEM_SET
+                                                                   : EEPROM_ITEM_NOT_SET;
+}
+
+// The lock test comes before the version test.
+eeprom_status_t eeprom_check_writable(const eeprom_value_t *value) {
+    EEPROM_ASSERT(value);
+    if (eeprom_image_locked(value->eeprom)) {
+        fprintf(stderr, "cannot write %s, eeprom locked!\n", value->name);
+        return EEPROM_ERROR_INVALID_DATA;
+    }
+    if (eeprom_item_state(value) == EEPROM_ITEM_ABSENT) {
+        fprintf(stderr, "cannot write %s, eeprom version not supported!\n", value->name);
+        return EEPROM_ERROR_INVALID_DATA;
+    }
+    return EEPROM_SUCCESS;
+}
+
+void eeprom_put_value(const eeprom_value_t *value, const uint8_t *src) {
+    EEPROM_ASSERT(value);
+    EEPROM_ASSERT(src);
+    eeprom_t *eeprom = value->eeprom;
+    EEPROM_ASSERT(item_fits_image(value));
+    memcpy(eeprom->data + value->offset, src, value->length);
+    eeprom->data[value->valid_offset] = EEPROM_VALUE_VALID;
+}
+
 eeprom_status_t eeprom_read_value(const eeprom_value_t *value, uint8_t *dst) {
     EEPROM_ASSERT(value);
     EEPROM_ASSERT(dst);
@@ -302,17 +357,17 @@ eeprom_status_t eeprom_read_value(const eeprom_value_t *value, uint8_t *dst) {
     const eeprom_status_t status = load_item_region(value);
     if (status != EEPROM_SUCCESS) return status;
 
-    const eeprom_t *eeprom = value->eeprom;
-    if (image_version(eeprom) < value->min_version) {
+    switch (eeprom_item_state(value)) {
+    case EEPROM_ITEM_ABSENT:
         fprintf(stderr, "cannot read %s, eeprom version not supported!\n", value->name);
         return EEPROM_ERROR_INVALID_DATA;
-    }
-    EEPROM_ASSERT(item_fits_image(value));
-    if (eeprom->data[value->valid_offset] != EEPROM_VALUE_VALID) {
+    case EEPROM_ITEM_NOT_SET:
         fprintf(stderr, "%s has not been set!\n", value->name);
         return EEPROM_ERROR_INVALID_DATA;
+    case EEPROM_ITEM_SET:
+        break;
     }
-    memcpy(dst, eeprom->data + value->offset, value->length);
+    memcpy(dst, value->eeprom->data + value->offset, value->length);
     return EEPROM_SUCCESS;
 }
 
@@ -326,34 +381,17 @@ eeprom_status_t eeprom_write_value(const eeprom_value_t *value,
                 value->length);
         return EEPROM_ERROR_INVALID_DATA;
     }
-    const eeprom_status_t status = load_item_region(value);
+    eeprom_status_t status = load_item_region(value);
+    if (status == EEPROM_SUCCESS) status = eeprom_check_writable(value);
     if (status != EEPROM_SUCCESS) return status;
-
-    eeprom_t *eeprom = value->eeprom;
-    if (image_lock(eeprom) != EEPROM_UNLOCKED) {
-        fprintf(stderr, "cannot write %s, eeprom locked!\n", value->name);
-        return EEPROM_ERROR_INVALID_DATA;
-    }
-    if (image_version(eeprom) < value->min_version) {
-        fprintf(stderr, "cannot write %s, eeprom version not supported!\n", value->name);
-        return EEPROM_ERROR_INVALID_DATA;
-    }
-    EEPROM_ASSERT(item_fits_image(value));
-    memcpy(eeprom->data + value->offset, src, value->length);
-    eeprom->data[value->valid_offset] = EEPROM_VALUE_VALID;
-    return eeprom_write(eeprom);
+    eeprom_put_value(value, src);
+    return eeprom_write(value->eeprom);
 }
 
 // ---------------------------------------------------------------------------
 // Region maintenance
 
 namespace {
-
-eeprom_status_t open_and_load(eeprom_t *eeprom) {
-    eeprom_status_t status = eeprom_open(eeprom);
-    if (status == EEPROM_SUCCESS) status = eeprom_read(eeprom);
-    return status;
-}
 
 void set_newest_size(eeprom_t *eeprom) {
     eeprom->size = eeprom_layout_size(eeprom->layouts, eeprom->latest_version);
@@ -381,7 +419,7 @@ eeprom_status_t eeprom_reset(eeprom_t *eeprom) {
 
 eeprom_status_t eeprom_lock(eeprom_t *eeprom) {
     EEPROM_ASSERT(eeprom);
-    const eeprom_status_t status = open_and_load(eeprom);
+    const eeprom_status_t status = eeprom_load(eeprom);
     if (status != EEPROM_SUCCESS) return status;
 
     fprintf(stderr, " Locking %s\n", eeprom->name);
@@ -391,7 +429,7 @@ eeprom_status_t eeprom_lock(eeprom_t *eeprom) {
 
 eeprom_status_t eeprom_unlock(eeprom_t *eeprom) {
     EEPROM_ASSERT(eeprom);
-    const eeprom_status_t status = open_and_load(eeprom);
+    const eeprom_status_t status = eeprom_load(eeprom);
     if (status != EEPROM_SUCCESS) return status;
 
     fprintf(stderr, " Unlocking %s\n", eeprom->name);
@@ -404,7 +442,7 @@ eeprom_status_t eeprom_unlock(eeprom_t *eeprom) {
 // inside the first new item, so every new item is marked not set (0x00).
 eeprom_status_t eeprom_upgrade(eeprom_t *eeprom, const eeprom_value_t *values) {
     EEPROM_ASSERT(eeprom);
-    const eeprom_status_t status = open_and_load(eeprom);
+    const eeprom_status_t status = eeprom_load(eeprom);
     if (status != EEPROM_SUCCESS) return status;
 
     if (image_lock(eeprom) != EEPROM_UNLOCKED) {
@@ -425,5 +463,57 @@ eeprom_status_t eeprom_upgrade(eeprom_t *eeprom, const eeprom_value_t *values) {
             static_cast<int>(stored), static_cast<int>(eeprom->latest_version));
     put_le32(eeprom->data + 4, eeprom->latest_version);
     set_newest_size(eeprom);
+    return eeprom_write(eeprom);
+}
+
+// ---------------------------------------------------------------------------
+// Whole images: backup and restore
+
+int32_t eeprom_capacity(const eeprom_t *eeprom) {
+    EEPROM_ASSERT(eeprom);
+    return buffer_capacity(eeprom->layouts);
+}
+
+// Nothing is validated, so a damaged region can still be saved: the header
+// decides how much is read only when it names this region and a known
+// layout; otherwise the whole buffer is read.
+eeprom_status_t eeprom_read_stored(eeprom_t *eeprom) {
+    EEPROM_ASSERT(eeprom);
+    eeprom->size = EEPROM_HEADER_SIZE;
+    bool read = transfer(xfer::read, eeprom->fd, eeprom->data, eeprom->size, eeprom->offset) ==
+                eeprom->size;
+    if (read) {
+        const int32_t size = known_layout_size(eeprom);
+        eeprom->size = size >= 0 ? size : eeprom_capacity(eeprom);
+        EEPROM_ASSERT(size_fits_buffer(eeprom));
+        read = transfer(xfer::read, eeprom->fd, eeprom->data, eeprom->size, eeprom->offset) ==
+               eeprom->size;
+    }
+    if (!read) {
+        fprintf(stderr, "Read Data Failed on errno: %d\n", errno);
+        return EEPROM_ERROR_READ;
+    }
+    return EEPROM_SUCCESS;
+}
+
+// What a load would accept, checked on `size` bytes in the buffer.
+bool eeprom_valid_image(const eeprom_t *eeprom, int32_t size) {
+    EEPROM_ASSERT(eeprom);
+    if (size < static_cast<int32_t>(EEPROM_HEADER_SIZE + EEPROM_CHECKSUM_SIZE)) return false;
+    if (size > eeprom_capacity(eeprom) || known_layout_size(eeprom) != size) return false;
+    const int32_t body = size - EEPROM_CHECKSUM_SIZE;
+    return eeprom_checksum(eeprom->data, body) == get_le16(eeprom->data + body);
+}
+
+// Stores the image the buffer holds as a reset stores its own: whatever the
+// chip holds now, locked or not.
+eeprom_status_t eeprom_restore(eeprom_t *eeprom, int32_t size) {
+    EEPROM_ASSERT(eeprom);
+    EEPROM_ASSERT(eeprom_valid_image(eeprom, size));
+    const eeprom_status_t status = eeprom_open(eeprom);
+    if (status != EEPROM_SUCCESS) return status;
+
+    fprintf(stderr, " Restoring %s\n", eeprom->name);
+    eeprom->size = size;
     return eeprom_write(eeprom);
 }

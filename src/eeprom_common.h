@@ -3,6 +3,7 @@
 // maintenance and the value codecs that every catalogue item carries.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // Status returned by every store, codec and command operation; becomes the
@@ -119,17 +120,44 @@ int32_t eeprom_layout_size(const eeprom_layout_t *layouts, uint32_t version);
 uint16_t eeprom_checksum(const uint8_t *data, uint32_t length);
 eeprom_status_t eeprom_read(eeprom_t *eeprom);
 eeprom_status_t eeprom_write(eeprom_t *eeprom);
+// eeprom_open, then eeprom_read: the first non-zero status, or 0.
+eeprom_status_t eeprom_load(eeprom_t *eeprom);
 
 // Item access.
 eeprom_status_t eeprom_read_value(const eeprom_value_t *value, uint8_t *dst);
 eeprom_status_t eeprom_write_value(const eeprom_value_t *value,
                                    const uint8_t *src, uint16_t count);
 
+// The image a load left in a region's buffer, looked at without touching
+// the device or printing anything.
+enum eeprom_item_state_t {
+    EEPROM_ITEM_ABSENT,   // the stored layout does not contain the item
+    EEPROM_ITEM_NOT_SET,  // contained, valid marker not set
+    EEPROM_ITEM_SET,
+};
+uint32_t eeprom_image_version(const eeprom_t *eeprom);
+bool eeprom_image_locked(const eeprom_t *eeprom);
+eeprom_item_state_t eeprom_item_state(const eeprom_value_t *value);
+// The checks of an item write on the loaded image (lock, then version), with
+// their messages; and the write itself, into the buffer only.
+eeprom_status_t eeprom_check_writable(const eeprom_value_t *value);
+void eeprom_put_value(const eeprom_value_t *value, const uint8_t *src);
+
 // Region maintenance.
 eeprom_status_t eeprom_reset(eeprom_t *eeprom);
 eeprom_status_t eeprom_lock(eeprom_t *eeprom);
 eeprom_status_t eeprom_unlock(eeprom_t *eeprom);
 eeprom_status_t eeprom_upgrade(eeprom_t *eeprom, const eeprom_value_t *values);
+
+// Whole images for backup and restore. eeprom_read_stored loads a region's
+// bytes without validating them: the stored layout's size when the header is
+// this region's, else the buffer's capacity. eeprom_restore opens the device
+// and stores the valid image of `size` bytes that the caller put in the
+// buffer.
+int32_t eeprom_capacity(const eeprom_t *eeprom);
+eeprom_status_t eeprom_read_stored(eeprom_t *eeprom);
+bool eeprom_valid_image(const eeprom_t *eeprom, int32_t size);
+eeprom_status_t eeprom_restore(eeprom_t *eeprom, int32_t size);
 
 // Value codecs: the get/set pair of each item kind.
 eeprom_status_t eeprom_get_char(const eeprom_value_t *value, int argc, char **argv);
@@ -155,6 +183,22 @@ eeprom_status_t eeprom_parse_uint16(const eeprom_value_t *value, int argc, char 
 eeprom_status_t eeprom_parse_uint32(const eeprom_value_t *value, int argc, char **argv, uint8_t *dst);
 eeprom_status_t eeprom_parse_ipd_xyz(const eeprom_value_t *value, int argc, char **argv, uint8_t *dst);
 eeprom_status_t eeprom_parse_binary(const eeprom_value_t *value, int argc, char **argv, uint8_t *dst);
+
+// Text printed on standard error before the complaint of a conversion step
+// that refuses a value, if one does (nullptr: nothing). Lets a caller that
+// checks many values name the one refused.
+void eeprom_refusal_heading(const char *heading);
+
+// Files named by the user, moved as a blob's data is. eeprom_load_file reads
+// a whole regular file or stream of at most `limit` bytes into `dst`;
+// eeprom_open_file opens one for reading, as a blob set does;
+// eeprom_save_file writes `length` bytes and reports "LABEL: FILE written".
+// Both print their own complaints and return a status.
+eeprom_status_t eeprom_open_file(const char *filename, int *fd);
+eeprom_status_t eeprom_load_file(const char *filename, uint8_t *dst, int32_t limit,
+                                 int32_t *got);
+eeprom_status_t eeprom_save_file(const char *label, const char *filename, const uint8_t *data,
+                                 size_t length);
 
 // Converts one IPD coordinate ("X", "Y" or "Z") for eeprom_set_ipd_xyz.
 eeprom_status_t parse_ipd_axis(const char *text, const char *axis, int16_t *dst);

@@ -27,6 +27,10 @@ size_t eeprom_join(char *dst, size_t size, std::initializer_list<const char *> p
 // unbuffered stream would whenever they fit 639 characters, and never cut.
 void eeprom_report(std::initializer_list<const char *> parts);
 
+// Prints a conversion step's complaint on standard error, after the heading
+// set with eeprom_refusal_heading, if any.
+void eeprom_refuse(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
 // Every multi-byte number in a region image is little-endian.
 inline uint16_t get_le16(const uint8_t *p) {
     return static_cast<uint16_t>(p[0] | p[1] << 8);

@@ -73,11 +73,6 @@ bytes core_chip(const std::optional<blobs> &vrcal, uint8_t lock) {
     return chip;
 }
 
-std::string replaced(std::string s, const std::string &token, const std::string &with) {
-    for (size_t at; (at = s.find(token)) != std::string::npos;) s.replace(at, token.size(), with);
-    return s;
-}
-
 std::string stored_to(const blob_item &it, const std::string &file) {
     return std::string(it.name) + ": " + file + " written\n";
 }
@@ -96,26 +91,7 @@ std::string uninit(const std::string &region) {
     return "EEPROM Uninitialized, run:\n\tvellum reset " + region + "\n";
 }
 
-// A scratch directory per test for the blob files.
-class BlobScratch : public ::testing::Test {
-protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/vellum-blob-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
-    void empty_dir() {
-        std::filesystem::remove_all(dir_);
-        ASSERT_EQ(mkdir(dir_.c_str(), 0700), 0);
-    }
-    // "%D" stands for the scratch directory, "%V" for the command that runs vellum.
-    std::string expand(const std::string &s) const {
-        return replaced(replaced(s, "%D", dir_), "%V", VELLUM_COMMAND);
-    }
-    std::string dir_;
-};
-
+using BlobScratch = ScratchTest;
 using BlobCodec = BlobScratch;
 using BlobRoundTrip = BlobScratch;
 

@@ -81,6 +81,11 @@ std::string help_text(int core, int strap) {
         {"upgrade", "Upgrade the given EEPROM to latest version", region_names},
         {"get", "Get an EEPROM item", item_names},
         {"set", "Set an EEPROM item", item_names},
+        {"check", "Check every EEPROM region", none},
+        {"dump", "Save a region image to a file", region_names},
+        {"restore", "Write a region image from a file", region_names},
+        {"export", "Print all EEPROM data as JSON", none},
+        {"apply", "Set the items listed in a file", none},
     };
     std::string text = "\nCOMMAND                DESCRIPTION\n" + std::string(40, '-') + "\n";
     for (const auto &c : commands) {
@@ -235,6 +240,8 @@ TEST(Dispatch, CommandWordSelectsTheHandler) {
         {"get with a suffix", no_sysfs(), {{"getx"}, 7, "", "\nget command requires an item!\n" + hint("get")}, 0},
         {"unlock does not also run lock", no_sysfs(),
          {{"unlock"}, 7, "", "\nunlock command requires an item!\n" + hint("unlock")}, 0},
+        {"restore does not also run reset", no_sysfs(),
+         {{"restores"}, 7, "", "\nrestore command requires a region and a file name!\n" + hint("restore")}, 0},
         {"lock with a suffix", no_sysfs(),
          {{"locked"}, 7, "", "\nlock command requires an item!\n" + hint("lock")}, 0},
         {"a handler's negative status leaves as its low byte", no_sysfs(),

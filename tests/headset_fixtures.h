@@ -4,7 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -72,14 +77,20 @@ inline emu_headset headset(int core_generation = 2, int strap_generation = 2) {
     return hs;
 }
 
-// Writes an image of the region (latest version unless given) holding the
-// items, as a reset followed by sets would leave it.
+// An image of the region (latest version unless given) holding the items, as
+// a reset followed by sets would leave it.
+inline std::vector<uint8_t> image_for(const region_spec &r,
+                                      const std::vector<image_item> &items = {},
+                                      uint32_t version = 0, uint8_t lock = 0xFF) {
+    const uint32_t v = version ? version : r.latest;
+    const uint32_t size = r.offset == CORE.offset && r.magic == CORE.magic ? core_size(v) : r.size;
+    return region_image(size, r.magic, v, lock, items);
+}
+
 inline void seed(const emu_headset &hs, const region_spec &r,
                  const std::vector<image_item> &items = {}, uint32_t version = 0,
                  uint8_t lock = 0xFF) {
-    const uint32_t v = version ? version : r.latest;
-    const uint32_t size = r.offset == CORE.offset && r.magic == CORE.magic ? core_size(v) : r.size;
-    write_chip(hs.chips[r.chip], r.offset, region_image(size, r.magic, v, lock, items));
+    write_chip(hs.chips[r.chip], r.offset, image_for(r, items, version, lock));
 }
 
 // The bytes of a region as they are on the chip now.
@@ -125,6 +136,12 @@ inline std::string difference(const std::vector<uint8_t> &got, const std::vector
     return buf;
 }
 
+// Every `token` in `s` replaced by `with`.
+inline std::string replaced(std::string s, const std::string &token, const std::string &with) {
+    for (size_t at; (at = s.find(token)) != std::string::npos;) s.replace(at, token.size(), with);
+    return s;
+}
+
 // A blob item's field of `length` bytes: the data length (LE16), the data,
 // zeros to the end.
 inline std::vector<uint8_t> blob_field(const std::vector<uint8_t> &data, size_t length) {
@@ -152,3 +169,23 @@ inline void write_file(const std::string &path, const std::vector<uint8_t> &data
     }
     EXPECT_EQ(std::fclose(f), 0);
 }
+
+// A scratch directory per test for the files the commands read and write.
+class ScratchTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/vellum-test-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
+    void empty_dir() {
+        std::filesystem::remove_all(dir_);
+        ASSERT_EQ(mkdir(dir_.c_str(), 0700), 0);
+    }
+    // "%D" stands for the scratch directory, "%V" for the command that runs vellum.
+    std::string expand(const std::string &s) const {
+        return replaced(replaced(s, "%D", dir_), "%V", VELLUM_COMMAND);
+    }
+    std::string dir_;
+};

@@ -89,6 +89,10 @@ TEST_F(Completion, OffersCommandsOptionsNamesAndWholeFileNames) {
         // A file name with a blank is one reply, quoted on the line.
         {{"vellum", "set", "device_config", "my"}, "my cal.bin\n"},
         {{"vellum", "get", "device_config", "ot"}, "other.bin\n"},
+        {{"vellum", "re"}, "reset\nrestore\n"},
+        {{"vellum", "dump", "v"}, "vrcal\n"},
+        {{"vellum", "restore", "core", "my"}, "my cal.bin\n"},
+        {{"vellum", "apply", "ot"}, "other.bin\n"},
         {{"vellum", "version", "x", "y"}, "\n"},
     };
     for (const auto &row : rows) {
