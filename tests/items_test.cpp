@@ -311,7 +311,7 @@ TEST(ItemsLookup, CoreItemCommandsNeverProbeForTheStrap) {
         int core, strap;
         std::vector<std::string> args;
         int status;
-        size_t listings;  // times /sys/bus/i2c/devices itself is opened
+        int listings;  // times /sys/bus/i2c/devices itself is opened
     };
     const row rows[] = {
         {2, 2, {"get", "unit_sn"}, 5, 1},
@@ -320,8 +320,8 @@ TEST(ItemsLookup, CoreItemCommandsNeverProbeForTheStrap) {
         {2, 0, {"get", "board_revision"}, 5, 1},
         {2, 1, {"get", "unit_sn"}, 5, 1},
         {1, 1, {"set", "prox_far", "3"}, 0, 1},
-        {2, 2, {"get", "strap_sn"}, 5, 1},
-        {2, 2, {"get", "nosuch"}, 7, 1},
+        {2, 2, {"get", "strap_sn"}, 5, LISTINGS_FOR_BOTH},
+        {2, 2, {"get", "nosuch"}, 7, LISTINGS_FOR_BOTH},
         {2, 2, {"get", ""}, 7, 0},
         {2, 2, {"set", "", "1"}, 7, 0},
     };
@@ -331,7 +331,7 @@ TEST(ItemsLookup, CoreItemCommandsNeverProbeForTheStrap) {
         provision(hs, c.core, c.strap);
         run_result r = run_vellum(c.args);
         EXPECT_EQ(r.status, c.status) << r.err;
-        EXPECT_EQ(count_calls(r, "opendir /sys/bus/i2c/devices"), c.listings);
+        EXPECT_EQ(count_calls(r, "opendir /sys/bus/i2c/devices"), expected_listings(c.listings));
     }
 }
 
