@@ -48,17 +48,14 @@ TEST(ManualPage, CarriesTheProjectVersionAndFormatsWithoutWarnings) {
 // Runs the completion for a command line whose last word is being typed,
 // in a folder holding `my cal.bin` and `other.bin`, with the built vellum
 // on PATH; returns the replies, one per line.
-class Completion : public ::testing::Test {
+class Completion : public ScratchTest {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/vellum-completion-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
+        ScratchTest::SetUp();
         std::filesystem::create_directory(dir_ + "/bin");
         std::filesystem::create_symlink(VELLUM_COMMAND, dir_ + "/bin/vellum");
         for (const char *name : {"my cal.bin", "other.bin"}) std::ofstream(dir_ + "/" + name);
     }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
 
     run_result complete(const std::vector<std::string> &words) const {
         std::vector<std::string> args = {
@@ -70,8 +67,6 @@ protected:
         args.insert(args.end(), words.begin(), words.end());
         return run_program("/bin/bash", args);
     }
-
-    std::string dir_;
 };
 
 TEST_F(Completion, OffersCommandsOptionsNamesAndWholeFileNames) {
