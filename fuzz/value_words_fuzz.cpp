@@ -44,8 +44,28 @@ bool decimal_word(const char *p, bool *negative, uint64_t *magnitude) {
     return *p == '\0';
 }
 
-// What the number kinds must do with the words, told independently of the
-// codecs: whether they are accepted and, if so, the stored bytes.
+// A MAC word as the MAC kind must read it: white space, six pairs of one or
+// two hexadecimal digits joined by single colons, white space.
+bool mac_word(const char *p, uint8_t *out) {
+    auto digit = [](char c) {
+        return c >= '0' && c <= '9' ? c - '0'
+             : c >= 'a' && c <= 'f' ? c - 'a' + 10
+             : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+    };
+    while (blank(*p)) ++p;
+    for (int i = 0; i < 6; ++i) {
+        if (i > 0 && *p++ != ':') return false;
+        int n = 0, v = 0;
+        for (; n < 2 && digit(*p) >= 0; ++n, ++p) v = v * 16 + digit(*p);
+        if (n == 0) return false;
+        out[i] = static_cast<uint8_t>(v);
+    }
+    while (blank(*p)) ++p;
+    return *p == '\0';
+}
+
+// What the number and MAC kinds must do with the words, told independently
+// of the codecs: whether they are accepted and, if so, the stored bytes.
 void check_numbers(const eeprom_value_t *value, int argc, char **argv, bool accepted,
                    const uint8_t *stored) {
     bool negative = false;
@@ -60,6 +80,11 @@ void check_numbers(const eeprom_value_t *value, int argc, char **argv, bool acce
         uint32_t got = 0;
         for (int i = value->length - 1; i >= 0; --i) got = got << 8 | stored[i];
         FUZZ_CHECK(got == number);
+    } else if (value->set == eeprom_set_mac_address) {
+        if (argc != 1) return FUZZ_CHECK(!accepted);
+        uint8_t mac[6];
+        FUZZ_CHECK(accepted == mac_word(argv[0], mac));
+        if (accepted) FUZZ_CHECK(memcmp(mac, stored, 6) == 0);
     } else if (value->set == eeprom_set_ipd_xyz) {
         if (argc != 3) return FUZZ_CHECK(!accepted);
         bool fits = true;

@@ -165,8 +165,12 @@ eeprom_status_t stage_line(plan *p, int number, char *line, size_t length) {
     char heading[sizeof value->name + 32];
     snprintf(heading, sizeof heading, "line %d: %s\n", number, value->name);
     eeprom_refusal_heading(heading);
+    char prefix[sizeof value->name + 32];
+    snprintf(prefix, sizeof prefix, "line %d: %s: ", number, value->name);
+    eeprom_applying_line(prefix);
     const eeprom_status_t status = value->parse(value, count - 1, words + 1, p->pool + p->used);
     eeprom_refusal_heading(nullptr);
+    eeprom_applying_line("");
     if (status != EEPROM_SUCCESS) return status;
 
     p->items[p->item_count++] = {value, p->used};
@@ -277,7 +281,9 @@ int cmd_apply(int argc, char **argv) {
         if (opened != EEPROM_SUCCESS) return opened;
     }
     plan *p = &the_plan;
+    eeprom_applying(fd);
     eeprom_status_t status = stage_file(p, fd);
+    eeprom_applying(-1);
     if (!from_stdin) close(fd);
     if (status != EEPROM_SUCCESS || p->item_count == 0) return status;
 

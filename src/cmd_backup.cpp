@@ -26,7 +26,8 @@ eeprom_t *region_and_file(const char *command, int argc, char **argv) {
 int cmd_dump(int argc, char **argv) {
     eeprom_t *region = region_and_file("dump", argc, argv);
     if (!region) return EEPROM_ERROR_INVALID_PARAM;
-    eeprom_status_t status = eeprom_open(region);
+    eeprom_status_t status = eeprom_refuse_chip_path(argv[1]);
+    if (status == EEPROM_SUCCESS) status = eeprom_open(region);
     if (status == EEPROM_SUCCESS) status = eeprom_read_stored(region);
     if (status != EEPROM_SUCCESS) return status;
     return eeprom_save_file(region->name, argv[1], region->data, static_cast<size_t>(region->size));

@@ -71,6 +71,31 @@ bool only_blanks(const char *p) {
     return *p == '\0';
 }
 
+int hex_digit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// Six pairs of one or two hexadecimal digits separated by single colons,
+// after optional white space; only white space may follow the sixth pair.
+// Nothing else is a pair: no sign, no "0x", no blank after a colon, no third
+// digit (a seventh pair or a longer last one is a different address).
+bool parse_mac_pairs(const char *text, unsigned int *pair) {
+    const char *p = text;
+    while (is_blank(*p)) ++p;
+    for (uint32_t i = 0; i < EEPROM_MAC_ADDR_LEN; ++i) {
+        if (i > 0 && *p++ != ':') return false;
+        int digits = 0;
+        pair[i] = 0;
+        for (int d; digits < 2 && (d = hex_digit(*p)) >= 0; ++digits, ++p)
+            pair[i] = pair[i] * 16 + static_cast<unsigned int>(d);
+        if (digits == 0) return false;
+    }
+    return only_blanks(p);
+}
+
 // Reads a decimal number as the "%u" and "%d" conversions do: leading white
 // space, an optional sign, at least one digit; but the whole word must be
 // the number, so only white space may follow the digits. The magnitude is
@@ -240,19 +265,13 @@ eeprom_status_t eeprom_parse_mac_address(const eeprom_value_t *value, int argc,
         eeprom_refuse("\nset mac address command requires an item value!\n");
         return EEPROM_ERROR_INVALID_PARAM;
     }
-    // Six pairs of one or two hexadecimal digits; `end` marks where the
-    // sixth pair stopped, and only white space may follow it: a seventh pair
-    // or a third digit in the last pair is a different address, not this one.
     unsigned int pair[EEPROM_MAC_ADDR_LEN];
-    int end = -1;
-    if (sscanf(argv[0], "%2x:%2x:%2x:%2x:%2x:%2x%n", &pair[0], &pair[1], &pair[2], &pair[3],
-               &pair[4], &pair[5], &end) != EEPROM_MAC_ADDR_LEN ||
-        end < 0 || !only_blanks(argv[0] + end)) {
+    if (!parse_mac_pairs(argv[0], pair)) {
         eeprom_refuse("\nset mac address - %s - incorrect length!\n", argv[0]);
         return EEPROM_ERROR_INVALID_PARAM;
     }
     for (uint32_t i = 0; i < EEPROM_MAC_ADDR_LEN; ++i) {
-        // The conversion takes a sign: "-1" becomes a number above 255.
+        // Two digits never exceed 0xFF; the range is checked all the same.
         if (pair[i] > 0xFF) {
             eeprom_refuse("\nset mac address - %s - entry out of range!\n", argv[0]);
             return EEPROM_ERROR_INVALID_PARAM;
@@ -377,6 +396,10 @@ eeprom_status_t eeprom_get_binary(const eeprom_value_t *value, int argc, char **
     EEPROM_ASSERT(value);
     uint8_t field[EEPROM_VALUE_MAX_LEN];
     EEPROM_ASSERT(value->length <= sizeof field);
+    if (argc > 0) {
+        const eeprom_status_t refused = eeprom_refuse_chip_path(argv[0]);
+        if (refused != EEPROM_SUCCESS) return refused;
+    }
     const eeprom_status_t status = eeprom_read_value(value, field);
     if (argc <= 0 && status == EEPROM_SUCCESS) {
         fprintf(stderr, "%s set, specify filename to save\n", value->name);
@@ -390,99 +413,6 @@ eeprom_status_t eeprom_get_binary(const eeprom_value_t *value, int argc, char **
         return EEPROM_ERROR_INVALID_DATA;
     }
     return eeprom_save_file(value->name, argv[0], field + 2, length);
-}
-
-eeprom_status_t eeprom_save_file(const char *label, const char *filename, const uint8_t *data,
-                                 size_t length) {
-    EEPROM_ASSERT(label);
-    EEPROM_ASSERT(filename);
-    FILE *file = fopen(filename, "wb");
-    if (!file) {
-        fprintf(stderr, "\nFailed to create file %s for writing on error: %d\n", filename, errno);
-        return EEPROM_ERROR_INVALID_PARAM;
-    }
-    eeprom_report({label, ": "});
-    fflush(stderr);
-    // The data is only saved once the file has taken all of it: a full disk
-    // shows up at the flush or the close, not at the buffered write.
-    bool saved = fwrite(data, 1, length, file) == length;
-    saved = fflush(file) == 0 && saved;
-    saved = fclose(file) == 0 && saved;
-    if (!saved) {
-        fprintf(stderr, "Write Failed!\n");
-        return EEPROM_ERROR_WRITE;
-    }
-    eeprom_report({filename, " written\n"});
-    return EEPROM_SUCCESS;
-}
-
-namespace {
-
-enum class load_result { ok, too_large, read_error };
-
-// Reads a whole source — regular file, pipe or device — into `data`, at most
-// `limit` bytes. One byte beyond the limit is enough to know it is too large.
-load_result read_to_end(int fd, uint8_t *data, size_t limit, size_t *got) {
-    *got = 0;
-    for (;;) {
-        uint8_t probe;
-        const bool full = *got == limit;
-        const ssize_t n = full ? read(fd, &probe, 1) : read(fd, data + *got, limit - *got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return load_result::read_error;
-        if (n == 0) return load_result::ok;
-        if (full) return load_result::too_large;
-        *got += static_cast<size_t>(n);
-    }
-}
-
-}  // namespace
-
-eeprom_status_t eeprom_open_file(const char *filename, int *fd) {
-    EEPROM_ASSERT(filename);
-    EEPROM_ASSERT(fd);
-    *fd = open(filename, O_RDONLY | O_CLOEXEC);
-    if (*fd < 0) {
-        eeprom_refuse("\nFailed to open file %s for reading on error: %d\n", filename, errno);
-        return EEPROM_ERROR_INVALID_PARAM;
-    }
-    return EEPROM_SUCCESS;
-}
-
-eeprom_status_t eeprom_load_file(const char *filename, uint8_t *dst, int32_t limit,
-                                 int32_t *got) {
-    EEPROM_ASSERT(dst);
-    EEPROM_ASSERT(got);
-    *got = 0;
-    int fd = -1;
-    const eeprom_status_t opened = eeprom_open_file(filename, &fd);
-    if (opened != EEPROM_SUCCESS) return opened;
-    struct stat st;
-    if (fstat(fd, &st) != 0) {
-        close(fd);
-        eeprom_refuse("\nFailed to stat file %s on error: %d\n", filename, errno);
-        return EEPROM_ERROR_INVALID_PARAM;
-    }
-    // Only a regular file has a size worth checking up front; pipes and
-    // devices are read to their end below.
-    if (S_ISREG(st.st_mode) && st.st_size > limit) {
-        close(fd);
-        eeprom_refuse("\nFile Size too large %ld > %d\n", static_cast<long>(st.st_size), limit);
-        return EEPROM_ERROR_INVALID_PARAM;
-    }
-    size_t n = 0;
-    const load_result result = read_to_end(fd, dst, static_cast<size_t>(limit), &n);
-    close(fd);
-    if (result == load_result::read_error) {
-        eeprom_refuse("\nRead Failed, errno: %d\n", errno);
-        return EEPROM_ERROR_READ;
-    }
-    if (result == load_result::too_large) {
-        eeprom_refuse("\nFile Size too large %ld > %d\n", static_cast<long>(limit) + 1, limit);
-        return EEPROM_ERROR_INVALID_PARAM;
-    }
-    *got = static_cast<int32_t>(n);
-    return EEPROM_SUCCESS;
 }
 
 // Reads the file named by the first word into a blob field: the data length,

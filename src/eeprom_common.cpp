@@ -80,14 +80,19 @@ enum class xfer { read, write };
 // attribute hands over at most one page per call, so a run longer than a page
 // arrives in two pieces: a short transfer is completed by exactly one further
 // call for the rest, and a device that needs more than that is faulty. The
-// header is read with a single call (`complete` false). Returns the bytes
-// moved in total (a failed second call counts -1), or a negative value when
-// the first call failed.
+// header is read with a single call (`complete` false). A call interrupted
+// by a signal (EINTR) moved nothing and is made again, as the same call.
+// Returns the bytes moved in total (a failed second call counts -1), or a
+// negative value when the first call failed.
 ssize_t transfer(xfer op, int fd, uint8_t *buf, size_t count, off_t offset,
                  bool complete = true) {
     auto call = [&](size_t done) {
-        return op == xfer::write ? pwrite(fd, buf + done, count - done, offset + done)
-                                 : pread(fd, buf + done, count - done, offset + done);
+        ssize_t n;
+        do {
+            n = op == xfer::write ? pwrite(fd, buf + done, count - done, offset + done)
+                                  : pread(fd, buf + done, count - done, offset + done);
+        } while (n < 0 && errno == EINTR);
+        return n;
     };
     ssize_t n = call(0);
     if (complete && n >= 0 && static_cast<size_t>(n) < count) n += call(static_cast<size_t>(n));
@@ -130,7 +135,23 @@ int lock_region(int fd, const eeprom_t *e) {
     }
 }
 
+// The chips this process has open, for telling a file argument that is one
+// of them (through a link or a bind mount) from an ordinary file.
+constexpr int MAX_OPEN_CHIPS = 8;
+int open_chips[MAX_OPEN_CHIPS];
+int open_chip_count = 0;
+
 }  // namespace
+
+bool eeprom_is_open_chip(const struct stat &file) {
+    for (int i = 0; i < open_chip_count; ++i) {
+        struct stat chip;
+        if (fstat(open_chips[i], &chip) == 0 && chip.st_dev == file.st_dev &&
+            chip.st_ino == file.st_ino)
+            return true;
+    }
+    return false;
+}
 
 // ---------------------------------------------------------------------------
 // Device opening (the lookup itself is in eeprom_lookup.cpp)
@@ -163,6 +184,7 @@ eeprom_status_t eeprom_open(eeprom_t *eeprom) {
         return EEPROM_ERROR_OPEN;
     }
     eeprom->fd = fd;
+    if (open_chip_count < MAX_OPEN_CHIPS) open_chips[open_chip_count++] = fd;
     return EEPROM_SUCCESS;
 }
 
@@ -249,18 +271,26 @@ bool write_run(const eeprom_t *e, uint8_t *bytes, size_t count, uint32_t at) {
 // cannot tell 0x00 from 0xFF and some changes cancel out, so an image half
 // old and half new may well pass its checksum and read as a value nobody
 // wrote. Hence the order:
+//   0. when the stored image is this region's, of a known layout longer than
+//      the new one (a restore of an older layout), 0xFF 0xFF over the stored
+//      image's checksum: its checksum bytes lie inside the new image's items
+//      no more, and with them gone the old image can no longer validate;
 //   1. 0xFF 0xFF where the new image keeps its checksum: both checksum bytes
 //      are sums modulo 255, never 0xFF, so no image of that size validates
 //      from here on;
 //   2. the image without its checksum;
 //   3. the checksum.
 // A cut thus leaves the old image, the new one, or one that fails to load.
-// Only a reset over an image of another magic passes through one state, the
-// new magic over the old rest; when that image's version has a layout of
-// another size, the guard is not where it looks and the checksum alone
-// refuses it (with probability 65024/65025). A write-protected chip acknowledges writes and keeps its
-// contents, so the image is read back and compared before the store counts.
-eeprom_status_t eeprom_write(eeprom_t *eeprom) {
+// Only a stored image the tool does not know (another magic, a newer
+// version) is outside this: a reset over an image of another magic passes
+// through one state, the new magic over the old rest; when that image's
+// version has a layout of another size, the guard is not where it looks and
+// the checksum alone refuses it (with probability 65024/65025). A
+// write-protected chip acknowledges writes and keeps its contents, so every
+// byte written is read back and compared before the store counts.
+namespace {
+
+eeprom_status_t store(eeprom_t *eeprom, int32_t stored_size) {
     EEPROM_ASSERT(eeprom);
     EEPROM_ASSERT(size_fits_buffer(eeprom));
 
@@ -268,20 +298,29 @@ eeprom_status_t eeprom_write(eeprom_t *eeprom) {
     put_le16(eeprom->data + body, eeprom_checksum(eeprom->data, body));
 
     uint8_t guard[EEPROM_CHECKSUM_SIZE] = {0xFF, 0xFF};
-    if (!write_run(eeprom, guard, sizeof guard, body) ||
+    const bool longer = stored_size > eeprom->size;
+    const uint32_t stored_body = longer ? stored_size - EEPROM_CHECKSUM_SIZE : 0;
+    if ((longer && !write_run(eeprom, guard, sizeof guard, stored_body)) ||
+        !write_run(eeprom, guard, sizeof guard, body) ||
         !write_run(eeprom, eeprom->data, body, 0) ||
         !write_run(eeprom, eeprom->data + body, EEPROM_CHECKSUM_SIZE, body))
         return EEPROM_ERROR_WRITE;
 
     uint8_t stored[EEPROM_IMAGE_MAX_LEN];
-    EEPROM_ASSERT(eeprom->size <= static_cast<int32_t>(sizeof stored));
-    if (transfer(xfer::read, eeprom->fd, stored, eeprom->size, eeprom->offset) != eeprom->size ||
-        memcmp(stored, eeprom->data, eeprom->size) != 0) {
+    const int32_t reach = longer ? stored_size : eeprom->size;
+    EEPROM_ASSERT(reach <= static_cast<int32_t>(sizeof stored));
+    if (transfer(xfer::read, eeprom->fd, stored, reach, eeprom->offset) != reach ||
+        memcmp(stored, eeprom->data, eeprom->size) != 0 ||
+        (longer && memcmp(stored + stored_body, guard, sizeof guard) != 0)) {
         fprintf(stderr, "EEPROM verify failed\n");
         return EEPROM_ERROR_WRITE;
     }
     return EEPROM_SUCCESS;
 }
+
+}  // namespace
+
+eeprom_status_t eeprom_write(eeprom_t *eeprom) { return store(eeprom, 0); }
 
 eeprom_status_t eeprom_load(eeprom_t *eeprom) {
     eeprom_status_t status = eeprom_open(eeprom);
@@ -513,7 +552,18 @@ eeprom_status_t eeprom_restore(eeprom_t *eeprom, int32_t size) {
     const eeprom_status_t status = eeprom_open(eeprom);
     if (status != EEPROM_SUCCESS) return status;
 
+    // What is stored decides whether its checksum must go first.
+    uint8_t header[EEPROM_HEADER_SIZE];
+    if (transfer(xfer::read, eeprom->fd, header, sizeof header, eeprom->offset, false) !=
+        static_cast<ssize_t>(sizeof header)) {
+        fprintf(stderr, "Read Header Failed on errno: %d\n", errno);
+        return EEPROM_ERROR_READ;
+    }
+    const int32_t stored_size =
+        get_le32(header) == eeprom->magic ? eeprom_layout_size(eeprom->layouts, get_le32(header + 4))
+                                          : -1;
+
     fprintf(stderr, " Restoring %s\n", eeprom->name);
     eeprom->size = size;
-    return eeprom_write(eeprom);
+    return store(eeprom, stored_size);
 }

@@ -189,16 +189,8 @@ eeprom_status_t eeprom_parse_binary(const eeprom_value_t *value, int argc, char 
 // checks many values name the one refused.
 void eeprom_refusal_heading(const char *heading);
 
-// Files named by the user, moved as a blob's data is. eeprom_load_file reads
-// a whole regular file or stream of at most `limit` bytes into `dst`;
-// eeprom_open_file opens one for reading, as a blob set does;
-// eeprom_save_file writes `length` bytes and reports "LABEL: FILE written".
-// Both print their own complaints and return a status.
-eeprom_status_t eeprom_open_file(const char *filename, int *fd);
-eeprom_status_t eeprom_load_file(const char *filename, uint8_t *dst, int32_t limit,
-                                 int32_t *got);
-eeprom_status_t eeprom_save_file(const char *label, const char *filename, const uint8_t *data,
-                                 size_t length);
-
 // Converts one IPD coordinate ("X", "Y" or "Z") for eeprom_set_ipd_xyz.
 eeprom_status_t parse_ipd_axis(const char *text, const char *axis, int16_t *dst);
+
+// Files named by the user.
+#include "eeprom_files.h"

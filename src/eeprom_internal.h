@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <initializer_list>
 
+#include <sys/stat.h>
+
 #include "eeprom_common.h"
 
 // Programming errors (a missing record or word list, an item whose length
@@ -30,6 +32,9 @@ void eeprom_report(std::initializer_list<const char *> parts);
 // Prints a conversion step's complaint on standard error, after the heading
 // set with eeprom_refusal_heading, if any.
 void eeprom_refuse(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
+// Whether the file is one that this process has open as a region's chip.
+bool eeprom_is_open_chip(const struct stat &file);
 
 // Every multi-byte number in a region image is little-endian.
 inline uint16_t get_le16(const uint8_t *p) {

@@ -293,6 +293,21 @@ TEST(StoreTransfers, PagesShortTransfersAndFailuresLeaveTheChipAsDescribed) {
         {"second image read fails", 8192, {"EMU_EEPROM_SHORT_READ=2:100", "EMU_EEPROM_FAIL_READ=3"},
          get_sn, 2, "", READ_DATA + "5\n", {core_hdr, rd(277, 256, "100"), rd(177, 356, "-1 EIO")},
          nullptr, 0, false, OLD},
+        // A call interrupted by a signal moved nothing: it is made again,
+        // and is not the one further call a short transfer may take.
+        {"interrupted header read made again", 8192, {"EMU_EEPROM_FAIL_READ=1:EINTR"}, get_sn, 0,
+         "SN-0001", "unit_sn: \n", {rd(9, 256, "-1 EINTR"), core_hdr, core_img}, nullptr, 0, false,
+         OLD},
+        {"interrupted after a short read", 8192,
+         {"EMU_EEPROM_SHORT_READ=2:100", "EMU_EEPROM_FAIL_READ=3:EINTR"}, get_sn, 0, "SN-0001",
+         "unit_sn: \n",
+         {core_hdr, rd(277, 256, "100"), rd(177, 356, "-1 EINTR"), rd(177, 356, "177")}, nullptr, 0,
+         false, OLD},
+        {"interrupted image read and write", 8192,
+         {"EMU_EEPROM_FAIL_READ=2:EINTR", "EMU_EEPROM_FAIL_WRITE=2:EINTR"}, set_sn, 0, "", "",
+         {core_hdr, rd(277, 256, "-1 EINTR"), core_img, guard, wr(275, 256, "-1 EINTR"),
+          wr(275, 256, "275"), sum, core_img},
+         &core_new, -1, false, NEW},
         // A store: guard bytes 0xFF 0xFF at the checksum, the image without
         // its checksum, the checksum, the image read back. Every cut before
         // the checksum leaves the guard, so the region fails to load.
