@@ -70,9 +70,9 @@ void check_numbers(const eeprom_value_t *value, int argc, char **argv, bool acce
                    const uint8_t *stored) {
     bool negative = false;
     uint64_t magnitude = 0;
-    if (value->set == eeprom_set_uint16 || value->set == eeprom_set_uint32) {
+    if (value->kind == &EEPROM_KIND_UINT16 || value->kind == &EEPROM_KIND_UINT32) {
         if (argc != 1) return FUZZ_CHECK(!accepted);
-        const uint64_t limit = value->set == eeprom_set_uint16 ? 0xFFFF : 0xFFFFFFFF;
+        const uint64_t limit = value->kind == &EEPROM_KIND_UINT16 ? 0xFFFF : 0xFFFFFFFF;
         const bool word = decimal_word(argv[0], &negative, &magnitude);
         const uint32_t number = static_cast<uint32_t>(negative ? 0 - magnitude : magnitude);
         FUZZ_CHECK(accepted == (word && magnitude < (1ull << 32) && number <= limit));
@@ -80,12 +80,12 @@ void check_numbers(const eeprom_value_t *value, int argc, char **argv, bool acce
         uint32_t got = 0;
         for (int i = value->length - 1; i >= 0; --i) got = got << 8 | stored[i];
         FUZZ_CHECK(got == number);
-    } else if (value->set == eeprom_set_mac_address) {
+    } else if (value->kind == &EEPROM_KIND_MAC_ADDRESS) {
         if (argc != 1) return FUZZ_CHECK(!accepted);
         uint8_t mac[6];
         FUZZ_CHECK(accepted == mac_word(argv[0], mac));
         if (accepted) FUZZ_CHECK(memcmp(mac, stored, 6) == 0);
-    } else if (value->set == eeprom_set_ipd_xyz) {
+    } else if (value->kind == &EEPROM_KIND_IPD_XYZ) {
         if (argc != 3) return FUZZ_CHECK(!accepted);
         bool fits = true;
         int16_t axis[3] = {};
@@ -115,7 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     int argc = 0;
     int blob_file = -1;
     static char blob_path[64];
-    if (value->set == eeprom_set_binary) {
+    if (value->kind == &EEPROM_KIND_BINARY) {
         blob_file = fuzz_file_with(rest, rest_size, blob_path);
         words[argc++] = blob_path;
     } else if (rest_size > 0) {
@@ -140,7 +140,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     fuzz_chip_read(chip, before);
 
     static uint8_t parsed[EEPROM_VALUE_MAX_LEN], stored[EEPROM_VALUE_MAX_LEN];
-    const eeprom_status_t parse_status = value->parse(value, argc, words, parsed);
+    const eeprom_status_t parse_status = value->kind->parse(value, argc, words, parsed);
     fuzz_attach(region, chip);
     const eeprom_status_t set_status = value->set(value, argc, words);
     fuzz_detach(region);

@@ -1,18 +1,19 @@
-// The compiled-in tables of regions and items of each hardware generation,
-// and the once-per-process choice of the generation that is fitted.
+// The compiled-in tables of regions and items of each hardware generation.
+// Which set is fitted is decided by the generation probe (eeprom_lookup.h).
 #pragma once
 
 #include "eeprom_common.h"
 
-// Item table (ended by an entry with an empty name) and region list (ended
-// by a null reference) of the fitted generation. The first call of a family
-// probes sysfs for the second-generation label and fixes the choice.
-const eeprom_value_t *core_values();
-eeprom_t *const *core_eeproms();
-const eeprom_value_t *strap_values();
-eeprom_t *const *strap_eeproms();
+// An item row: its kind gives the get and set operations, and the valid
+// marker follows the value directly.
+#define EEPROM_ITEM(name, region, offset, length, min_version, kind)                         \
+    {                                                                                          \
+        name, &(region), offset, length, (offset) + (length), min_version, (kind).get, (kind).set, \
+            &(kind)                                                                            \
+    }
 
-// The four table sets themselves, whatever is fitted.
+// The four table sets, whatever is fitted. Item tables end with an entry
+// whose name is empty, region lists with a null reference.
 extern const eeprom_value_t core_gen1_values[];
 extern eeprom_t *const core_gen1_eeproms[];
 extern const eeprom_value_t core_gen2_values[];

@@ -1,13 +1,12 @@
-// vellum: command-line front end. One table of commands drives both the
-// dispatch and the help listing; handlers find items and regions in the
-// catalogue of the fitted hardware and pass every status up unchanged.
+// vellum: command-line front end. One table of commands drives the dispatch,
+// the checks of each command's words and the help listing; handlers get the
+// item or region their first word names and pass every status up unchanged.
 #include <cstdio>
 #include <cstring>
 
 #include <sys/auxv.h>
 #include <unistd.h>
 
-#include "catalogue.h"
 #include "commands.h"
 #include "eeprom_common.h"
 #include "std_streams.h"
@@ -16,169 +15,73 @@
 #error "VERSION_STRING must be defined by the build"
 #endif
 
-namespace {
-
-struct command_t {
-    char name[24];
-    int (*handler)(int argc, char **argv);
-    char description[64];
-};
-
-int cmd_help(int argc, char **argv);
-int cmd_version(int argc, char **argv);
-int cmd_print_all(int argc, char **argv);
-int cmd_reset(int argc, char **argv);
-int cmd_lock(int argc, char **argv);
-int cmd_unlock(int argc, char **argv);
-int cmd_upgrade(int argc, char **argv);
-int cmd_get(int argc, char **argv);
-int cmd_set(int argc, char **argv);
+using target = command_target;
 
 const command_t commands[] = {
-    {"help", cmd_help, "Print all commands and items"},
-    {"version", cmd_version, "Display the Version"},
-    {"print_all", cmd_print_all, "Prints all EEPROM data"},
-    {"reset", cmd_reset, "Reset the EEPROM"},
-    {"lock", cmd_lock, "Lock the given EEPROM"},
-    {"unlock", cmd_unlock, "Unlock the given EEPROM"},
-    {"upgrade", cmd_upgrade, "Upgrade the given EEPROM to latest version"},
-    {"get", cmd_get, "Get an EEPROM item"},
-    {"set", cmd_set, "Set an EEPROM item"},
-    {"check", cmd_check, "Check every EEPROM region"},
-    {"dump", cmd_dump, "Save a region image to a file"},
-    {"restore", cmd_restore, "Write a region image from a file"},
-    {"export", cmd_export, "Print all EEPROM data as JSON"},
-    {"apply", cmd_apply, "Set the items listed in a file"},
-    {"", nullptr, ""},
+    {"help", cmd_help, "Print all commands and items", target::none, false, 0, -1, nullptr},
+    {"version", cmd_version, "Display the Version", target::none, false, 0, -1, nullptr},
+    {"print_all", cmd_print_all, "Prints all EEPROM data", target::none, false, 0, -1, nullptr},
+    {"reset", cmd_reset, "Reset the EEPROM", target::region, true, 1, 1,
+     "\nreset command requires an item!\n"},
+    {"lock", cmd_lock, "Lock the given EEPROM", target::region, true, 1, 1,
+     "\nlock command requires an item!\n"},
+    {"unlock", cmd_unlock, "Unlock the given EEPROM", target::region, true, 1, 1,
+     "\nunlock command requires an item!\n"},
+    {"upgrade", cmd_upgrade, "Upgrade the given EEPROM to latest version", target::region, true,
+     1, 1, "\nupgrade command requires an item!\n"},
+    {"get", cmd_get, "Get an EEPROM item", target::item, true, 1, 2,
+     "\nget command requires an item!\n"},
+    {"set", cmd_set, "Set an EEPROM item", target::item, true, 1, -1,
+     "\nset command requires an item and atleast one value!\n"},
+    {"check", cmd_check, "Check every EEPROM region", target::none, false, 0, -1, nullptr},
+    {"dump", cmd_dump, "Save a region image to a file", target::region, true, 2, 2,
+     "\ndump command requires a region and a file name!\n"},
+    {"restore", cmd_restore, "Write a region image from a file", target::region, true, 2, 2,
+     "\nrestore command requires a region and a file name!\n"},
+    {"export", cmd_export, "Print all EEPROM data as JSON", target::none, false, 0, -1, nullptr},
+    {"apply", cmd_apply, "Set the items listed in a file", target::none, true, 1, 1,
+     "\napply command requires a file name!\n"},
+    {"", nullptr, "", target::none, false, 0, -1, nullptr},
 };
 
-// Commands whose help row lists the region names, and those that list items.
-const char *const region_command_words[] = {"reset", "lock", "unlock", "upgrade",
-                                            "dump", "restore", ""};
-const char *const item_command_words[] = {"get", "set", ""};
-
-bool has_prefix(const char *text, const char *prefix) {
-    return strncmp(text, prefix, strlen(prefix)) == 0;
-}
+namespace {
 
 void print_usage() {
     printf("\n%s <cmd> <item (optional)> <item_val (optional)>\n", EEPROM_PROGRAM_NAME);
     printf("e.g. %s help\n\n", EEPROM_PROGRAM_NAME);
 }
 
-int cmd_version(int, char **) {
-    printf("%s Version: %s\n", EEPROM_PROGRAM_NAME, VERSION_STRING);
-    return EEPROM_SUCCESS;
+// "For a list of items run: vellum help COMMAND".
+void print_hint(const char *command) {
+    fprintf(stderr, "For a list of items run:\n%s help %s\n\n", EEPROM_PROGRAM_NAME, command);
 }
 
-// ---------------------------------------------------------------------------
-// Item commands
-
-// First item, in table order, whose name begins with the text.
-const eeprom_value_t *find_value(const eeprom_value_t *values, const char *text) {
-    for (; values->name[0] != '\0'; ++values)
-        if (has_prefix(values->name, text)) return values;
-    return nullptr;
-}
-
-// Core items come first; the strap is looked at (and its generation probed)
-// only when no core item matches.
-const eeprom_value_t *find_item(const char *text) {
-    const eeprom_value_t *value = find_value(core_values(), text);
-    return value ? value : find_value(strap_values(), text);
-}
-
-void complain_not_found(const char *text, const char *command) {
+int not_found(const char *text, const command_t &command) {
     fprintf(stderr, "\n%s was not found!\n", text);
-    print_hint(command);
+    print_hint(command.name);
+    return EEPROM_ERROR_INVALID_PARAM;
 }
 
-// The item named by the first word, or a complaint naming the command. An
+// Checks the row's word count and resolves its target, then runs it. An
 // empty word (an unset shell variable, say) would begin every name: it names
 // nothing, and is refused before the tables, and so the devices, are looked at.
-const eeprom_value_t *item_or_complain(const char *text, const char *command) {
-    const eeprom_value_t *value = text[0] != '\0' ? find_item(text) : nullptr;
-    if (!value) complain_not_found(text, command);
-    return value;
-}
-
-int cmd_set(int argc, char **argv) {
-    if (argc <= 0) {
-        fprintf(stderr, "\nset command requires an item and atleast one value!\n");
-        print_hint("set");
+int run_command(const command_t &command, int argc, char **argv) {
+    if (command.counted && (argc < command.min_words ||
+                            (command.max_words >= 0 && argc > command.max_words))) {
+        fputs(command.wrong_count, stderr);
+        print_hint(command.name);
         return EEPROM_ERROR_INVALID_PARAM;
     }
-    const eeprom_value_t *value = item_or_complain(argv[0], "set");
-    return value ? value->set(value, argc - 1, argv + 1) : EEPROM_ERROR_INVALID_PARAM;
-}
-
-int cmd_get(int argc, char **argv) {
-    if (argc != 1 && argc != 2) {
-        fprintf(stderr, "\nget command requires an item!\n");
-        print_hint("get");
-        return EEPROM_ERROR_INVALID_PARAM;
+    command_args args = {argc, argv, nullptr, nullptr, nullptr};
+    if (command.target == target::item) {
+        args.item = argv[0][0] != '\0' ? eeprom_find_item(argv[0], false) : nullptr;
+        if (!args.item) return not_found(argv[0], command);
+    } else if (command.target == target::region) {
+        args.region = argv[0][0] != '\0' ? eeprom_find_region(argv[0], &args.family) : nullptr;
+        if (!args.region) return not_found(argv[0], command);
     }
-    const eeprom_value_t *value = item_or_complain(argv[0], "get");
-    return value ? value->get(value, argc - 1, argv + 1) : EEPROM_ERROR_INVALID_PARAM;
+    return command.handler(args);
 }
-
-// A chip that is missing or cannot be opened would fail every item alike:
-// report it once for the table and move on.
-void print_values(const eeprom_value_t *values) {
-    for (; values->name[0] != '\0'; ++values) {
-        const eeprom_status_t status = values->get(values, 0, nullptr);
-        if (status == EEPROM_ERROR_OPEN || status == EEPROM_ERROR_NOT_FOUND) break;
-    }
-}
-
-int cmd_print_all(int, char **) {
-    // Every item is listed; a failure of standard output is reported once,
-    // at the end.
-    eeprom_stdout_defer();
-    // Headings are flushed so that they precede the items' diagnostics when
-    // both streams go to one place.
-    printf("Core EEPROM Data:\n");
-    fflush(stdout);
-    print_values(core_values());
-    printf("\nStrap EEPROM Data:\n");
-    fflush(stdout);
-    print_values(strap_values());
-    return EEPROM_SUCCESS;
-}
-
-// ---------------------------------------------------------------------------
-// Region commands
-
-typedef eeprom_status_t (*region_op_t)(eeprom_t *eeprom, const eeprom_value_t *family);
-
-eeprom_t *find_region(eeprom_t *const *regions, const char *text) {
-    for (; *regions; ++regions)
-        if (has_prefix((*regions)->name, text)) return *regions;
-    return nullptr;
-}
-
-int region_command(const char *command, int argc, char **argv, region_op_t op) {
-    if (argc != 1) {
-        fprintf(stderr, "\n%s command requires an item!\n", command);
-        print_hint(command);
-        return EEPROM_ERROR_INVALID_PARAM;
-    }
-    const eeprom_value_t *family = nullptr;
-    eeprom_t *region = region_or_complain(argv[0], command, &family);
-    return region ? op(region, family) : EEPROM_ERROR_INVALID_PARAM;
-}
-
-eeprom_status_t reset_op(eeprom_t *eeprom, const eeprom_value_t *) { return eeprom_reset(eeprom); }
-eeprom_status_t lock_op(eeprom_t *eeprom, const eeprom_value_t *) { return eeprom_lock(eeprom); }
-eeprom_status_t unlock_op(eeprom_t *eeprom, const eeprom_value_t *) { return eeprom_unlock(eeprom); }
-
-int cmd_reset(int argc, char **argv) { return region_command("reset", argc, argv, reset_op); }
-int cmd_lock(int argc, char **argv) { return region_command("lock", argc, argv, lock_op); }
-int cmd_unlock(int argc, char **argv) { return region_command("unlock", argc, argv, unlock_op); }
-int cmd_upgrade(int argc, char **argv) { return region_command("upgrade", argc, argv, eeprom_upgrade); }
-
-// ---------------------------------------------------------------------------
-// Help listing
 
 void list_names(eeprom_t *const *regions) {
     for (; *regions; ++regions) printf("        %s\n", (*regions)->name);
@@ -186,26 +89,6 @@ void list_names(eeprom_t *const *regions) {
 
 void list_names(const eeprom_value_t *values) {
     for (; values->name[0] != '\0'; ++values) printf("        %s\n", values->name);
-}
-
-int cmd_help(int, char **) {
-    printf("\nCOMMAND                DESCRIPTION\n");
-    printf("----------------------------------------\n");
-    for (const command_t *command = commands; command->name[0] != '\0'; ++command) {
-        printf("%s %*c  %s\n", command->name, 20 - static_cast<int>(strlen(command->name)),
-               ' ', command->description);
-        for (const char *const *word = region_command_words; (*word)[0] != '\0'; ++word) {
-            if (!has_prefix(command->name, *word)) continue;
-            list_names(core_eeproms());
-            list_names(strap_eeproms());
-        }
-        for (const char *const *word = item_command_words; (*word)[0] != '\0'; ++word) {
-            if (!has_prefix(command->name, *word)) continue;
-            list_names(core_values());
-            list_names(strap_values());
-        }
-    }
-    return EEPROM_SUCCESS;
 }
 
 // Installed setuid or setgid, the tool would open, read and overwrite any
@@ -224,28 +107,28 @@ bool privileges_borrowed() {
 
 }  // namespace
 
-void print_hint(const char *command) {
-    fprintf(stderr, "For a list of items run:\n%s help %s\n\n", EEPROM_PROGRAM_NAME, command);
+int cmd_version(const command_args &) {
+    printf("%s Version: %s\n", EEPROM_PROGRAM_NAME, VERSION_STRING);
+    return EEPROM_SUCCESS;
 }
 
-eeprom_t *region_or_complain(const char *text, const char *command,
-                             const eeprom_value_t **family) {
-    // As for items: the empty word names no region.
-    if (text[0] == '\0') {
-        complain_not_found(text, command);
-        return nullptr;
+// Under a command that takes a region or an item, the names it accepts on
+// the fitted hardware.
+int cmd_help(const command_args &) {
+    printf("\nCOMMAND                DESCRIPTION\n");
+    printf("----------------------------------------\n");
+    for (const command_t *command = commands; command->name[0] != '\0'; ++command) {
+        printf("%s %*c  %s\n", command->name, 20 - static_cast<int>(strlen(command->name)),
+               ' ', command->description);
+        if (command->target == target::region) {
+            list_names(core_eeproms());
+            list_names(strap_eeproms());
+        } else if (command->target == target::item) {
+            list_names(core_values());
+            list_names(strap_values());
+        }
     }
-    eeprom_t *region = find_region(core_eeproms(), text);
-    *family = core_values();
-    // The strap list is fetched even after a core match, so every region
-    // command settles the strap generation too.
-    eeprom_t *const *straps = strap_eeproms();
-    if (!region) {
-        region = find_region(straps, text);
-        *family = strap_values();
-    }
-    if (!region) complain_not_found(text, command);
-    return region;
+    return EEPROM_SUCCESS;
 }
 
 int main(int argc, char **argv) {
@@ -261,20 +144,21 @@ int main(int argc, char **argv) {
         print_usage();
         return eeprom_stdout_finish(EEPROM_SUCCESS);
     }
+    const command_args rest = {argc - 2, argv + 2, nullptr, nullptr, nullptr};
     // The options people try on any tool do what the commands do. Only
     // these exact words: the table's prefix match does not apply to them.
     if (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)
-        return eeprom_stdout_finish(cmd_help(argc - 2, argv + 2));
+        return eeprom_stdout_finish(cmd_help(rest));
     if (strcmp(argv[1], "--version") == 0 || strcmp(argv[1], "-V") == 0)
-        return eeprom_stdout_finish(cmd_version(argc - 2, argv + 2));
+        return eeprom_stdout_finish(cmd_version(rest));
     // A command word may carry any suffix: every row whose name begins the
     // word runs (the table's names make that one row at most).
     bool matched = false;
     int result = EEPROM_SUCCESS;
     for (const command_t *command = commands; command->name[0] != '\0'; ++command) {
-        if (!has_prefix(argv[1], command->name)) continue;
+        if (!eeprom_name_matches(argv[1], command->name, false)) continue;
         matched = true;
-        result = command->handler(argc - 2, argv + 2);
+        result = run_command(*command, argc - 2, argv + 2);
     }
     if (!matched) {
         printf("\n ** Command not found. (Type 'help')\n");

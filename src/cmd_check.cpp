@@ -3,7 +3,6 @@
 // it, so one damaged region or missing chip does not hide the others.
 #include <cstdio>
 
-#include "catalogue.h"
 #include "commands.h"
 #include "eeprom_common.h"
 
@@ -40,7 +39,7 @@ eeprom_status_t check_family(eeprom_t *const *regions, const eeprom_value_t *val
 
 }  // namespace
 
-int cmd_check(int, char **) {
+int cmd_check(const command_args &) {
     eeprom_status_t status = check_family(core_eeproms(), core_values(), EEPROM_SUCCESS);
     // A failure of standard output is reported once, by main's final flush.
     return check_family(strap_eeproms(), strap_values(), status);

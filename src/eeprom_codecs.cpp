@@ -2,41 +2,16 @@
 // as text (or saves a blob to a file) and the `set` that turns value words
 // (or a file) into the item's bytes and stores them. Turning words into bytes
 // is a step of its own (`eeprom_parse_*`), so a caller can check many values
-// before storing any. The codecs know nothing of regions, headers, locks or
-// versions: they reach the chip only through the store's item read and write.
+// before storing any, and so is turning a stored field into text
+// (`eeprom_format_*`), so a caller can show many items of a loaded image.
+// The codecs know nothing of regions, headers, locks or versions: they reach
+// the chip only through the store's item read and write.
 #include "eeprom_common.h"
 #include "eeprom_internal.h"
 #include "std_streams.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
-
-// ---------------------------------------------------------------------------
-// Refusals of a value
-
-namespace {
-
-const char *refusal_heading = nullptr;
-
-}  // namespace
-
-void eeprom_refusal_heading(const char *heading) { refusal_heading = heading; }
-
-// Every complaint of a conversion step comes through here, so that a caller
-// checking many values can say which one was refused, and only when one is.
-void eeprom_refuse(const char *format, ...) {
-    if (refusal_heading) fputs(refusal_heading, stderr);
-    va_list args;
-    va_start(args, format);
-    vfprintf(stderr, format, args);
-    va_end(args);
-}
 
 // ---------------------------------------------------------------------------
 // Scalar value codecs
@@ -53,10 +28,6 @@ eeprom_status_t print_value(const eeprom_value_t *value, const void *text, size_
     fflush(stderr);
     fwrite(text, 1, length, stdout);
     return eeprom_end_value();
-}
-
-eeprom_status_t print_value_text(const eeprom_value_t *value, const char *text) {
-    return print_value(value, text, strlen(text));
 }
 
 // White space as the C locale knows it: blank, \t, \n, \v, \f and \r.
@@ -127,15 +98,29 @@ uint32_t wrap_unsigned(const decimal_t &d) {
     return d.negative ? 0u - low : low;
 }
 
-// The unsigned getters: a little-endian number of the item's `length` bytes.
-eeprom_status_t get_unsigned(const eeprom_value_t *value) {
-    uint8_t buf[sizeof(uint32_t)] = {};
-    const eeprom_status_t status = eeprom_read_value(value, buf);
+// The scalar getters: the item read, then the text of its kind printed.
+eeprom_status_t get_text(const eeprom_value_t *value) {
+    uint8_t field[EEPROM_VALUE_MAX_LEN];
+    EEPROM_ASSERT(value->length <= sizeof field);
+    const eeprom_status_t status = eeprom_read_value(value, field);
     if (status != EEPROM_SUCCESS) return status;
-    char text[12];
-    snprintf(text, sizeof text, "%u", static_cast<unsigned>(get_le32(buf)));
-    return print_value_text(value, text);
+    char text[EEPROM_TEXT_MAX_LEN];
+    const int32_t length = value->kind->format(value, field, text, sizeof text);
+    return print_value(value, text, static_cast<size_t>(length));
 }
+
+}  // namespace
+
+// The unsigned kinds' text: a little-endian number of the item's `length`
+// bytes.
+int32_t eeprom_format_unsigned(const eeprom_value_t *value, const uint8_t *field, char *out,
+                               size_t size) {
+    uint32_t number = 0;
+    for (int i = value->length - 1; i >= 0; --i) number = number << 8 | field[i];
+    return snprintf(out, size, "%u", static_cast<unsigned>(number));
+}
+
+namespace {
 
 // The unsigned kinds: one decimal word that must fit the field (`max`),
 // little-endian in the item's `length` bytes.
@@ -176,11 +161,14 @@ eeprom_status_t parse_and_store(const eeprom_value_t *value, int argc, char **ar
 
 eeprom_status_t eeprom_get_char(const eeprom_value_t *value, int, char **) {
     EEPROM_ASSERT(value);
-    uint8_t buf[EEPROM_VALUE_MAX_LEN];
-    EEPROM_ASSERT(value->length <= sizeof buf);
-    const eeprom_status_t status = eeprom_read_value(value, buf);
-    if (status != EEPROM_SUCCESS) return status;
-    return print_value(value, buf, 1);
+    return get_text(value);
+}
+
+int32_t eeprom_format_char(const eeprom_value_t *, const uint8_t *field, char *out, size_t size) {
+    EEPROM_ASSERT(size >= 2);
+    out[0] = static_cast<char>(field[0]);
+    out[1] = '\0';
+    return 1;
 }
 
 eeprom_status_t eeprom_parse_char(const eeprom_value_t *value, int argc, char **argv,
@@ -208,14 +196,18 @@ eeprom_status_t eeprom_set_char(const eeprom_value_t *value, int argc, char **ar
 
 eeprom_status_t eeprom_get_string(const eeprom_value_t *value, int, char **) {
     EEPROM_ASSERT(value);
-    uint8_t buf[EEPROM_VALUE_MAX_LEN];
-    EEPROM_ASSERT(value->length <= sizeof buf);
-    const eeprom_status_t status = eeprom_read_value(value, buf);
-    if (status != EEPROM_SUCCESS) return status;
-    // A field without a terminator prints whole, and nothing beyond it.
-    const void *end = memchr(buf, 0, value->length);
-    const size_t length = end ? static_cast<const uint8_t *>(end) - buf : value->length;
-    return print_value(value, buf, length);
+    return get_text(value);
+}
+
+// A field without a terminator prints whole, and nothing beyond it.
+int32_t eeprom_format_string(const eeprom_value_t *value, const uint8_t *field, char *out,
+                             size_t size) {
+    const void *end = memchr(field, 0, value->length);
+    const size_t length = end ? static_cast<const uint8_t *>(end) - field : value->length;
+    EEPROM_ASSERT(length < size);
+    memcpy(out, field, length);
+    out[length] = '\0';
+    return static_cast<int32_t>(length);
 }
 
 eeprom_status_t eeprom_parse_string(const eeprom_value_t *value, int argc, char **argv,
@@ -247,13 +239,13 @@ eeprom_status_t eeprom_set_string(const eeprom_value_t *value, int argc, char **
 eeprom_status_t eeprom_get_mac_address(const eeprom_value_t *value, int, char **) {
     EEPROM_ASSERT(value);
     EEPROM_ASSERT(value->length == EEPROM_MAC_ADDR_LEN);
-    uint8_t mac[EEPROM_MAC_ADDR_LEN];
-    const eeprom_status_t status = eeprom_read_value(value, mac);
-    if (status != EEPROM_SUCCESS) return status;
-    char text[18];
-    snprintf(text, sizeof text, "%02X:%02X:%02X:%02X:%02X:%02X", mac[0], mac[1],
-             mac[2], mac[3], mac[4], mac[5]);
-    return print_value_text(value, text);
+    return get_text(value);
+}
+
+int32_t eeprom_format_mac_address(const eeprom_value_t *, const uint8_t *mac, char *out,
+                                  size_t size) {
+    return snprintf(out, size, "%02X:%02X:%02X:%02X:%02X:%02X", mac[0], mac[1], mac[2], mac[3],
+                    mac[4], mac[5]);
 }
 
 eeprom_status_t eeprom_parse_mac_address(const eeprom_value_t *value, int argc,
@@ -288,58 +280,40 @@ eeprom_status_t eeprom_set_mac_address(const eeprom_value_t *value, int argc, ch
     return parse_and_store(value, argc, argv, eeprom_parse_mac_address, EEPROM_MAC_ADDR_LEN);
 }
 
-eeprom_status_t eeprom_get_uint16(const eeprom_value_t *value, int, char **) {
-    EEPROM_ASSERT(value);
-    EEPROM_ASSERT(value->length == sizeof(uint16_t));
-    return get_unsigned(value);
-}
-
-eeprom_status_t eeprom_parse_uint16(const eeprom_value_t *value, int argc, char **argv,
-                                    uint8_t *dst) {
-    EEPROM_ASSERT(value);
-    EEPROM_ASSERT(argv);
-    EEPROM_ASSERT(value->length == sizeof(uint16_t));
-    return parse_unsigned(value, argc, argv, dst, 0xFFFF, "uint16_t");
-}
-
-eeprom_status_t eeprom_set_uint16(const eeprom_value_t *value, int argc, char **argv) {
-    EEPROM_ASSERT(value);
-    EEPROM_ASSERT(argv);
-    EEPROM_ASSERT(value->length == sizeof(uint16_t));
-    return parse_and_store(value, argc, argv, eeprom_parse_uint16, value->length);
-}
-
-eeprom_status_t eeprom_get_uint32(const eeprom_value_t *value, int, char **) {
-    EEPROM_ASSERT(value);
-    EEPROM_ASSERT(value->length == sizeof(uint32_t));
-    return get_unsigned(value);
-}
-
-eeprom_status_t eeprom_parse_uint32(const eeprom_value_t *value, int argc, char **argv,
-                                    uint8_t *dst) {
-    EEPROM_ASSERT(value);
-    EEPROM_ASSERT(argv);
-    EEPROM_ASSERT(value->length == sizeof(uint32_t));
-    return parse_unsigned(value, argc, argv, dst, 0xFFFFFFFF, "uint32_t");
-}
-
-eeprom_status_t eeprom_set_uint32(const eeprom_value_t *value, int argc, char **argv) {
-    EEPROM_ASSERT(value);
-    EEPROM_ASSERT(argv);
-    EEPROM_ASSERT(value->length == sizeof(uint32_t));
-    return parse_and_store(value, argc, argv, eeprom_parse_uint32, value->length);
-}
+// The two unsigned kinds differ only in width and limit; each operation
+// asserts under its own name.
+#define UNSIGNED_KIND(bits, limit)                                                             \
+    eeprom_status_t eeprom_get_uint##bits(const eeprom_value_t *value, int, char **) {         \
+        EEPROM_ASSERT(value);                                                                  \
+        EEPROM_ASSERT(value->length == sizeof(uint##bits##_t));                                \
+        return get_text(value);                                                                \
+    }                                                                                          \
+    eeprom_status_t eeprom_parse_uint##bits(const eeprom_value_t *value, int argc, char **argv, \
+                                            uint8_t *dst) {                                    \
+        EEPROM_ASSERT(value);                                                                  \
+        EEPROM_ASSERT(argv);                                                                   \
+        EEPROM_ASSERT(value->length == sizeof(uint##bits##_t));                                \
+        return parse_unsigned(value, argc, argv, dst, limit, "uint" #bits "_t");              \
+    }                                                                                          \
+    eeprom_status_t eeprom_set_uint##bits(const eeprom_value_t *value, int argc, char **argv) { \
+        EEPROM_ASSERT(value);                                                                  \
+        EEPROM_ASSERT(argv);                                                                   \
+        EEPROM_ASSERT(value->length == sizeof(uint##bits##_t));                                \
+        return parse_and_store(value, argc, argv, eeprom_parse_uint##bits, value->length);     \
+    }
+UNSIGNED_KIND(16, 0xFFFF)
+UNSIGNED_KIND(32, 0xFFFFFFFF)
+#undef UNSIGNED_KIND
 
 eeprom_status_t eeprom_get_ipd_xyz(const eeprom_value_t *value, int, char **) {
     EEPROM_ASSERT(value);
     EEPROM_ASSERT(value->length == sizeof(ipd_position_t));
-    uint8_t buf[sizeof(ipd_position_t)];
-    const eeprom_status_t status = eeprom_read_value(value, buf);
-    if (status != EEPROM_SUCCESS) return status;
-    char text[24];
-    snprintf(text, sizeof text, "%d, %d, %d", static_cast<int16_t>(get_le16(buf + 0)),
-             static_cast<int16_t>(get_le16(buf + 2)), static_cast<int16_t>(get_le16(buf + 4)));
-    return print_value_text(value, text);
+    return get_text(value);
+}
+
+int32_t eeprom_format_ipd_xyz(const eeprom_value_t *, const uint8_t *f, char *out, size_t size) {
+    return snprintf(out, size, "%d, %d, %d", static_cast<int16_t>(get_le16(f + 0)),
+                    static_cast<int16_t>(get_le16(f + 2)), static_cast<int16_t>(get_le16(f + 4)));
 }
 
 eeprom_status_t parse_ipd_axis(const char *text, const char *axis, int16_t *dst) {
@@ -414,6 +388,28 @@ eeprom_status_t eeprom_get_binary(const eeprom_value_t *value, int argc, char **
     }
     return eeprom_save_file(value->name, argv[0], field + 2, length);
 }
+
+// The data in base64, standard alphabet, padded with '='.
+int32_t eeprom_format_binary(const eeprom_value_t *value, const uint8_t *field, char *out,
+                             size_t size) {
+    static const char alphabet[] =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    const size_t length = get_le16(field);
+    if (length > static_cast<size_t>(value->length - 2)) return -1;
+    const uint8_t *data = field + 2;
+    EEPROM_ASSERT((length + 2) / 3 * 4 < size);
+    size_t n = 0;
+    for (size_t i = 0; i < length; i += 3) {
+        const size_t k = length - i < 3 ? length - i : 3;
+        uint32_t group = static_cast<uint32_t>(data[i]) << 16;
+        if (k > 1) group |= static_cast<uint32_t>(data[i + 1]) << 8;
+        if (k > 2) group |= data[i + 2];
+        for (size_t c = 0; c < 4; ++c) out[n++] = c <= k ? alphabet[group >> (18 - 6 * c) & 0x3F] : '=';
+    }
+    out[n] = '\0';
+    return static_cast<int32_t>(n);
+}
+
 
 // Reads the file named by the first word into a blob field: the data length,
 // the data, zeros to the end of the field. Further words are ignored.

@@ -275,3 +275,64 @@ eeprom_status_t eeprom_save_file(const char *label, const char *filename, const 
     eeprom_report({filename, " written\n"});
     return EEPROM_SUCCESS;
 }
+
+// ---------------------------------------------------------------------------
+// Provisioning files, line by line
+
+eeprom_line eeprom_next_line(eeprom_line_reader *r, char *line, size_t *length) {
+    *length = 0;
+    bool any = false;
+    for (;;) {
+        if (r->pos == r->end) {
+            if (r->eof) return any ? eeprom_line::line : eeprom_line::end;
+            const ssize_t n = read(r->fd, r->chunk, sizeof r->chunk);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) return eeprom_line::read_error;
+            r->eof = n == 0;
+            r->pos = 0;
+            r->end = static_cast<size_t>(n);
+            continue;
+        }
+        const char c = r->chunk[r->pos++];
+        any = true;
+        if (c == '\n') return eeprom_line::line;
+        if (*length == EEPROM_LINE_MAX_LEN) return eeprom_line::too_long;
+        line[(*length)++] = c;
+    }
+}
+
+namespace {
+
+// What separates the words of a line.
+bool separates(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+
+}  // namespace
+
+// Unescaping only shrinks, so each word fits where it was read from.
+eeprom_split eeprom_split_words(char *line, size_t length, char **words, int *count) {
+    *count = 0;
+    if (memchr(line, '\0', length)) return eeprom_split::zero_byte;
+    line[length] = '\0';
+    char *in = line;
+    char *out = line;
+    for (;;) {
+        while (separates(*in)) ++in;
+        if (*in == '\0' || *in == '#') return eeprom_split::ok;
+        words[(*count)++] = out;
+        if (*in == '"') {
+            for (++in;; ++in) {
+                if (*in == '\0') return eeprom_split::unterminated;
+                if (*in == '"') break;
+                if (*in == '\\' && (in[1] == '"' || in[1] == '\\')) ++in;
+                *out++ = *in;
+            }
+            ++in;
+        } else {
+            while (*in != '\0' && !separates(*in)) *out++ = *in++;
+            if (*in != '\0') ++in;  // the blank that ends it
+        }
+        // The terminator lands on a byte that the reading has passed.
+        *out++ = '\0';
+    }
+}
+

@@ -37,3 +37,26 @@ eeprom_status_t eeprom_save_file(const char *label, const char *filename, const 
 // the prefix names the line and item of the blob being read.
 void eeprom_applying(int fd);
 void eeprom_applying_line(const char *prefix);
+
+// A provisioning file read line by line through a fixed buffer: lines of at
+// most EEPROM_LINE_MAX_LEN bytes without their newline.
+constexpr size_t EEPROM_LINE_MAX_LEN = 4095;
+struct eeprom_line_reader {
+    int fd;
+    char chunk[4096];
+    size_t pos;
+    size_t end;
+    bool eof;
+};
+enum class eeprom_line { line, end, too_long, read_error };
+eeprom_line eeprom_next_line(eeprom_line_reader *r, char *line, size_t *length);
+
+// Splits a line in place into zero-terminated words; the line buffer needs
+// one byte beyond `length`. Words are separated by space, tab and carriage
+// return (so CRLF files work; other control characters are part of a word);
+// a word is a run of other bytes, or a double-quoted string in which \" and
+// \\ are the only escapes; '#' at the start of a word outside quotes starts
+// a comment.
+constexpr int EEPROM_LINE_MAX_WORDS = EEPROM_LINE_MAX_LEN / 2 + 2;
+enum class eeprom_split { ok, unterminated, zero_byte };
+eeprom_split eeprom_split_words(char *line, size_t length, char **words, int *count);

@@ -1,22 +1,14 @@
-// Helpers shared by the store and the value codecs; not part of the
-// interface that the front end and the catalogue see.
+// Helpers shared by the units of the store and the codecs; not part of the
+// interface that the front end sees.
 #pragma once
+
+#include <sys/types.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 
-#include <sys/stat.h>
-
-#include "eeprom_common.h"
-
-// Programming errors (a missing record or word list, an item whose length
-// does not suit its codec) stop the process in every build type. The report
-// names the store's source file, the line and the function.
-#define EEPROM_ASSERT(cond) \
-    ((cond) ? (void)0 : eeprom_assert_fail(#cond, __LINE__, __func__))
-
-[[noreturn]] void eeprom_assert_fail(const char *cond, int line, const char *func);
+#include "eeprom_records.h"
 
 // Joins texts into `dst`, cut to fit `size` and always terminated, as
 // snprintf with "%s%s..." would. The paths and messages of an ordinary `get`
@@ -33,8 +25,21 @@ void eeprom_report(std::initializer_list<const char *> parts);
 // set with eeprom_refusal_heading, if any.
 void eeprom_refuse(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
-// Whether the file is one that this process has open as a region's chip.
-bool eeprom_is_open_chip(const struct stat &file);
+// Every transfer between a region and its device: reads or writes `count`
+// bytes at `offset` of the device file. The sysfs attribute hands over at
+// most one page per call, so a run longer than a page arrives in two
+// pieces: a short transfer is completed by exactly one further call for the
+// rest, and a device that needs more than that is faulty. The header is read
+// with a single call (`complete` false). A call interrupted by a signal
+// (EINTR) moved nothing and is made again, as the same call. Returns the
+// bytes moved in total (a failed second call counts -1), or a negative value
+// when the first call failed.
+enum class eeprom_xfer { read, write };
+ssize_t eeprom_transfer(eeprom_xfer op, int fd, uint8_t *buf, size_t count, off_t offset,
+                        bool complete = true);
+
+// The region's buffer is as large as its largest layout.
+int32_t eeprom_buffer_capacity(const eeprom_layout_t *layouts);
 
 // Every multi-byte number in a region image is little-endian.
 inline uint16_t get_le16(const uint8_t *p) {

@@ -9,7 +9,8 @@
 // from it: a run lists each directory once, not once per question.
 // Only a device that was found is taken from memory; a label that was not
 // there is looked for again, in the directories themselves, every time.
-#include "eeprom_common.h"
+#include "eeprom_lookup.h"
+#include "catalogue.h"
 #include "eeprom_internal.h"
 
 #include <dirent.h>
@@ -92,10 +93,6 @@ void forget_listing() {
     memo.full = false;
 }
 
-bool name_has_prefix(const char *name, const char *prefix) {
-    return strncmp(name, prefix, strlen(prefix)) == 0;
-}
-
 void record_path(eeprom_t *eeprom, const char *device) {
     if (eeprom) eeprom_join(eeprom->path, sizeof eeprom->path, {EEPROM_SYSFS_BASE "/", device, "/eeprom"});
 }
@@ -107,7 +104,7 @@ const listed_device *remembered(const char *label) {
     for (size_t d = 0; d < memo.count; ++d) {
         const listed_device &device = memo.devices[d];
         for (size_t c = 0; c < device.child_count; ++c)
-            if (name_has_prefix(device.children[c], label)) return &device;
+            if (eeprom_name_matches(device.children[c], label, false)) return &device;
         if (!device.complete) return nullptr;
     }
     return nullptr;
@@ -183,7 +180,7 @@ int eeprom_find(const char *sysfs_name, eeprom_t *eeprom) {
         const dirent64 *child;
         while ((child = next_entry(device)) != nullptr) {
             fitted = record_child(listed, child->d_name) && fitted;
-            if (!name_has_prefix(child->d_name, sysfs_name)) continue;
+            if (!eeprom_name_matches(child->d_name, sysfs_name, false)) continue;
             found = true;
             record_path(eeprom, entry->d_name);
             break;
@@ -193,4 +190,88 @@ int eeprom_find(const char *sysfs_name, eeprom_t *eeprom) {
     }
     close_listing(base);
     return found ? 1 : 0;
+}
+
+// ---------------------------------------------------------------------------
+// Generation selection
+
+namespace {
+
+// 0 until decided, then 1 or 2 for the rest of the process.
+int core_generation = 0;
+int strap_generation = 0;
+
+// Probes once for the label of the second generation's first region. Only an
+// exact "found" selects it: an absent label and an unreadable sysfs both
+// mean the first generation, whose failures surface when a region opens.
+int select_generation(int *generation, eeprom_t *const *gen2_regions) {
+    if (*generation == 0) {
+        *generation = eeprom_find(gen2_regions[0]->sysfs_name, nullptr) == 1 ? 2 : 1;
+    }
+    return *generation;
+}
+
+}  // namespace
+
+const eeprom_value_t *core_values() {
+    return select_generation(&core_generation, core_gen2_eeproms) == 2
+               ? core_gen2_values
+               : core_gen1_values;
+}
+
+eeprom_t *const *core_eeproms() {
+    return select_generation(&core_generation, core_gen2_eeproms) == 2
+               ? core_gen2_eeproms
+               : core_gen1_eeproms;
+}
+
+const eeprom_value_t *strap_values() {
+    return select_generation(&strap_generation, strap_gen2_eeproms) == 2
+               ? strap_gen2_values
+               : strap_gen1_values;
+}
+
+eeprom_t *const *strap_eeproms() {
+    return select_generation(&strap_generation, strap_gen2_eeproms) == 2
+               ? strap_gen2_eeproms
+               : strap_gen1_eeproms;
+}
+
+// ---------------------------------------------------------------------------
+// Names
+
+bool eeprom_name_matches(const char *name, const char *text, bool exact) {
+    return exact ? strcmp(name, text) == 0 : strncmp(name, text, strlen(text)) == 0;
+}
+
+namespace {
+
+const eeprom_value_t *first_value(const eeprom_value_t *values, const char *text, bool exact) {
+    for (; values->name[0] != '\0'; ++values)
+        if (eeprom_name_matches(values->name, text, exact)) return values;
+    return nullptr;
+}
+
+eeprom_t *first_region(eeprom_t *const *regions, const char *text) {
+    for (; *regions; ++regions)
+        if (eeprom_name_matches((*regions)->name, text, false)) return *regions;
+    return nullptr;
+}
+
+}  // namespace
+
+const eeprom_value_t *eeprom_find_item(const char *text, bool exact) {
+    const eeprom_value_t *value = first_value(core_values(), text, exact);
+    return value ? value : first_value(strap_values(), text, exact);
+}
+
+eeprom_t *eeprom_find_region(const char *text, const eeprom_value_t **family) {
+    eeprom_t *region = first_region(core_eeproms(), text);
+    *family = core_values();
+    eeprom_t *const *straps = strap_eeproms();
+    if (!region) {
+        region = first_region(straps, text);
+        *family = strap_values();
+    }
+    return region;
 }

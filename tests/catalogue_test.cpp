@@ -49,22 +49,16 @@ int32_t largest_layout(const eeprom_t *region) {
 
 // The value size each fixed-width codec asserts.
 int expected_length(const eeprom_value_t *item) {
-    if (item->get == eeprom_get_char) return 1;
-    if (item->get == eeprom_get_mac_address) return 6;
-    if (item->get == eeprom_get_uint16) return 2;
-    if (item->get == eeprom_get_uint32) return 4;
-    if (item->get == eeprom_get_ipd_xyz) return 6;
+    if (item->kind == &EEPROM_KIND_CHAR) return 1;
+    if (item->kind == &EEPROM_KIND_MAC_ADDRESS) return 6;
+    if (item->kind == &EEPROM_KIND_UINT16) return 2;
+    if (item->kind == &EEPROM_KIND_UINT32) return 4;
+    if (item->kind == &EEPROM_KIND_IPD_XYZ) return 6;
     return -1;
 }
 
 bool matching_pair(const eeprom_value_t *item) {
-    return (item->get == eeprom_get_string && item->set == eeprom_set_string) ||
-           (item->get == eeprom_get_char && item->set == eeprom_set_char) ||
-           (item->get == eeprom_get_mac_address && item->set == eeprom_set_mac_address) ||
-           (item->get == eeprom_get_uint16 && item->set == eeprom_set_uint16) ||
-           (item->get == eeprom_get_uint32 && item->set == eeprom_set_uint32) ||
-           (item->get == eeprom_get_ipd_xyz && item->set == eeprom_set_ipd_xyz) ||
-           (item->get == eeprom_get_binary && item->set == eeprom_set_binary);
+    return item->kind && item->get == item->kind->get && item->set == item->kind->set;
 }
 
 TEST(Catalogue, RegionsStartUnresolvedWithSaneLayoutTables) {

@@ -133,7 +133,7 @@ TEST(AssertionsDeathTest, StayActiveAndNameTheCondition) {
     char *words[] = {word, nullptr};
     eeprom_t region = {};
     eeprom_value_t odd = {"odd", &region, 9, 3, 12, 1, eeprom_get_uint16, eeprom_set_uint16,
-                          eeprom_parse_uint16};
+                          &EEPROM_KIND_UINT16};
     EXPECT_DEATH(eeprom_find(nullptr, nullptr), "eeprom_common.*eeprom_find.*`sysfs_name' failed");
     EXPECT_DEATH(eeprom_find("", nullptr), "eeprom_find.*`sysfs_name\\[0\\]' failed");
     EXPECT_DEATH(eeprom_get_string(nullptr, 0, nullptr), "eeprom_get_string.*`value' failed");

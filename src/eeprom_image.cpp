@@ -1,0 +1,282 @@
+// A region's image on its chip. The chip is found by its label, opened and
+// its region's bytes locked; an image is loaded and validated as a whole, and
+// stored as a whole in an order that no cut can turn into a value nobody
+// wrote, then read back.
+#include "eeprom_image.h"
+#include "eeprom_internal.h"
+#include "eeprom_lookup.h"
+
+#include <fcntl.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// Header fields of the image in a region's buffer.
+uint32_t image_magic(const eeprom_t *e) { return get_le32(e->data + 0); }
+uint32_t image_version(const eeprom_t *e) { return get_le32(e->data + 4); }
+
+bool size_fits_buffer(const eeprom_t *e) {
+    return e->size >= static_cast<int32_t>(EEPROM_HEADER_SIZE + EEPROM_CHECKSUM_SIZE) &&
+           e->size <= eeprom_buffer_capacity(e->layouts);
+}
+
+// Another vellum on the same region (a second `set` from a script, a reader
+// polling an item) must not run its load and store in between ours: each
+// would write back an image without the other's change, or read one half
+// written. An exclusive record lock on the region's bytes, taken right after
+// the open and held until the process ends, serialises them. It belongs to
+// this open file description, so the regions of one chip never block each
+// other and closing some other descriptor of the file cannot drop it.
+// Regions are taken in catalogue order, so two processes cannot wait on
+// each other. Returns 0, or the errno of the last attempt.
+constexpr long LOCK_WAIT_MS = 10000;
+constexpr long LOCK_RETRY_MS = 10;
+
+long elapsed_ms(const timespec &start) {
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
+}
+
+int lock_region(int fd, const eeprom_t *e) {
+    struct flock lock = {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = e->offset;
+    lock.l_len = eeprom_buffer_capacity(e->layouts);
+    timespec start;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    for (;;) {
+        if (fcntl(fd, F_OFD_SETLK, &lock) == 0) return 0;
+        const int err = errno;
+        const bool held_elsewhere = err == EAGAIN || err == EACCES || err == EINTR;
+        if (!held_elsewhere || elapsed_ms(start) >= LOCK_WAIT_MS) return err;
+        const timespec pause = {0, LOCK_RETRY_MS * 1000000};
+        nanosleep(&pause, nullptr);
+    }
+}
+
+// The chips this process has open, for telling a file argument that is one
+// of them (through a link or a bind mount) from an ordinary file.
+constexpr int MAX_OPEN_CHIPS = 8;
+int open_chips[MAX_OPEN_CHIPS];
+int open_chip_count = 0;
+
+}  // namespace
+
+int32_t eeprom_buffer_capacity(const eeprom_layout_t *layouts) {
+    int32_t capacity = 0;
+    for (; layouts->version >= 0; ++layouts)
+        if (layouts->size > capacity) capacity = layouts->size;
+    return capacity;
+}
+
+ssize_t eeprom_transfer(eeprom_xfer op, int fd, uint8_t *buf, size_t count, off_t offset,
+                        bool complete) {
+    auto call = [&](size_t done) {
+        ssize_t n;
+        do {
+            n = op == eeprom_xfer::write ? pwrite(fd, buf + done, count - done, offset + done)
+                                         : pread(fd, buf + done, count - done, offset + done);
+        } while (n < 0 && errno == EINTR);
+        return n;
+    };
+    ssize_t n = call(0);
+    if (complete && n >= 0 && static_cast<size_t>(n) < count) n += call(static_cast<size_t>(n));
+    return n;
+}
+
+bool eeprom_is_open_chip(const struct stat &file) {
+    for (int i = 0; i < open_chip_count; ++i) {
+        struct stat chip;
+        if (fstat(open_chips[i], &chip) == 0 && chip.st_dev == file.st_dev &&
+            chip.st_ino == file.st_ino)
+            return true;
+    }
+    return false;
+}
+
+// ---------------------------------------------------------------------------
+// Device opening
+
+eeprom_status_t eeprom_open(eeprom_t *eeprom) {
+    EEPROM_ASSERT(eeprom);
+    if (eeprom->fd >= 0) return EEPROM_SUCCESS;
+
+    if (eeprom->path[0] == '\0') {
+        const int found = eeprom_find(eeprom->sysfs_name, eeprom);
+        if (found < 0) return found;
+        if (found == 0) {
+            fprintf(stderr, "Failed to find %s in sysfs - check dts files\n",
+                    eeprom->sysfs_name);
+            return EEPROM_ERROR_NOT_FOUND;
+        }
+        eeprom_report({"Found ", eeprom->name, " EEPROM at: ", eeprom->path, "\n"});
+    }
+
+    const int fd = open(eeprom->path, O_RDWR | O_CLOEXEC);
+    if (fd < 0) {
+        fprintf(stderr, "Open %s EEPROM %s Failed on: %d\n", eeprom->name,
+                eeprom->path, errno);
+        return EEPROM_ERROR_OPEN;
+    }
+    const int err = lock_region(fd, eeprom);
+    if (err != 0) {
+        fprintf(stderr, "Lock %s EEPROM %s Failed on: %d\n", eeprom->name, eeprom->path, err);
+        close(fd);
+        return EEPROM_ERROR_OPEN;
+    }
+    eeprom->fd = fd;
+    if (open_chip_count < MAX_OPEN_CHIPS) open_chips[open_chip_count++] = fd;
+    return EEPROM_SUCCESS;
+}
+
+// ---------------------------------------------------------------------------
+// Region image load and store
+
+int32_t eeprom_layout_size(const eeprom_layout_t *layouts, uint32_t version) {
+    EEPROM_ASSERT(layouts);
+    for (; layouts->version >= 0; ++layouts)
+        if (static_cast<uint32_t>(layouts->version) == version) return layouts->size;
+    return -1;
+}
+
+// Fletcher-16, modulus 255: sum1 ends up in the low byte, sum2 in the high.
+uint16_t eeprom_checksum(const uint8_t *data, uint32_t length) {
+    uint32_t sum1 = 0;
+    uint32_t sum2 = 0;
+    for (uint32_t i = 0; i < length; ++i) {
+        sum1 = (sum1 + data[i]) % 255;
+        sum2 = (sum2 + sum1) % 255;
+    }
+    return static_cast<uint16_t>(sum2 << 8 | sum1);
+}
+
+eeprom_status_t eeprom_read(eeprom_t *eeprom) {
+    EEPROM_ASSERT(eeprom);
+
+    if (eeprom_transfer(eeprom_xfer::read, eeprom->fd, eeprom->data, EEPROM_HEADER_SIZE, eeprom->offset,
+                 false) != static_cast<ssize_t>(EEPROM_HEADER_SIZE)) {
+        fprintf(stderr, "Read Header Failed on errno: %d\n", errno);
+        return EEPROM_ERROR_READ;
+    }
+    eeprom->size = 0;
+
+    const uint32_t magic = image_magic(eeprom);
+    const uint32_t version = image_version(eeprom);
+    if (magic == 0 || magic == 0xFFFFFFFF || version == 0 || version == 0xFFFFFFFF) {
+        fprintf(stderr, "EEPROM Uninitialized, run:\n\t%s reset %s\n",
+                EEPROM_PROGRAM_NAME, eeprom->name);
+        return EEPROM_ERROR_NO_INIT;
+    }
+    if (magic != eeprom->magic) {
+        fprintf(stderr, "EEPROM has unexpected magic number, contact Client\n");
+        return EEPROM_ERROR_INVALID_DATA;
+    }
+    if (version > eeprom->latest_version) {
+        fprintf(stderr, "Unsupported EEPROM version, upgrade vellum binary.\n");
+        return EEPROM_ERROR_UNSUPPORTED_VERSION;
+    }
+    const int32_t size = eeprom_layout_size(eeprom->layouts, version);
+    if (size < 0) {
+        fprintf(stderr, "EEPROM version not supported, contact Client\n");
+        return EEPROM_ERROR_INVALID_DATA;
+    }
+    eeprom->size = size;
+    EEPROM_ASSERT(size_fits_buffer(eeprom));
+
+    if (eeprom_transfer(eeprom_xfer::read, eeprom->fd, eeprom->data, size, eeprom->offset) != size) {
+        fprintf(stderr, "Read Data Failed on errno: %d\n", errno);
+        return EEPROM_ERROR_READ;
+    }
+
+    const uint8_t *stored = eeprom->data + size - EEPROM_CHECKSUM_SIZE;
+    if (eeprom_checksum(eeprom->data, size - EEPROM_CHECKSUM_SIZE) != get_le16(stored)) {
+        fprintf(stderr, "EEPROM Checksum Corrupt. run TODO\n");
+        return EEPROM_ERROR_INVALID_DATA;
+    }
+    return EEPROM_SUCCESS;
+}
+
+namespace {
+
+bool write_run(const eeprom_t *e, uint8_t *bytes, size_t count, uint32_t at) {
+    if (eeprom_transfer(eeprom_xfer::write, e->fd, bytes, count, e->offset + at) == static_cast<ssize_t>(count))
+        return true;
+    fprintf(stderr, "EEPROM write failed on errno: %d\n", errno);
+    return false;
+}
+
+}  // namespace
+
+// The chip takes a store in ascending byte order, and a cut (power, reset,
+// a failed call) can end it after any byte. Fletcher-16 sums modulo 255
+// cannot tell 0x00 from 0xFF and some changes cancel out, so an image half
+// old and half new may well pass its checksum and read as a value nobody
+// wrote. Hence the order:
+//   0. when the stored image is this region's, of a known layout longer than
+//      the new one (a restore of an older layout), 0xFF 0xFF over the stored
+//      image's checksum: its checksum bytes lie inside the new image's items
+//      no more, and with them gone the old image can no longer validate;
+//   1. 0xFF 0xFF where the new image keeps its checksum: both checksum bytes
+//      are sums modulo 255, never 0xFF, so no image of that size validates
+//      from here on;
+//   2. the image without its checksum;
+//   3. the checksum.
+// A cut thus leaves the old image, the new one, or one that fails to load.
+// Only a stored image the tool does not know (another magic, a newer
+// version) is outside this: a reset over an image of another magic passes
+// through one state, the new magic over the old rest; when that image's
+// version has a layout of another size, the guard is not where it looks and
+// the checksum alone refuses it (with probability 65024/65025). A
+// write-protected chip acknowledges writes and keeps its contents, so every
+// byte written is read back and compared before the store counts.
+namespace {
+
+eeprom_status_t store(eeprom_t *eeprom, int32_t stored_size) {
+    EEPROM_ASSERT(eeprom);
+    EEPROM_ASSERT(size_fits_buffer(eeprom));
+
+    const uint32_t body = eeprom->size - EEPROM_CHECKSUM_SIZE;
+    put_le16(eeprom->data + body, eeprom_checksum(eeprom->data, body));
+
+    uint8_t guard[EEPROM_CHECKSUM_SIZE] = {0xFF, 0xFF};
+    const bool longer = stored_size > eeprom->size;
+    const uint32_t stored_body = longer ? stored_size - EEPROM_CHECKSUM_SIZE : 0;
+    if ((longer && !write_run(eeprom, guard, sizeof guard, stored_body)) ||
+        !write_run(eeprom, guard, sizeof guard, body) ||
+        !write_run(eeprom, eeprom->data, body, 0) ||
+        !write_run(eeprom, eeprom->data + body, EEPROM_CHECKSUM_SIZE, body))
+        return EEPROM_ERROR_WRITE;
+
+    uint8_t stored[EEPROM_IMAGE_MAX_LEN];
+    const int32_t reach = longer ? stored_size : eeprom->size;
+    EEPROM_ASSERT(reach <= static_cast<int32_t>(sizeof stored));
+    if (eeprom_transfer(eeprom_xfer::read, eeprom->fd, stored, reach, eeprom->offset) != reach ||
+        memcmp(stored, eeprom->data, eeprom->size) != 0 ||
+        (longer && memcmp(stored + stored_body, guard, sizeof guard) != 0)) {
+        fprintf(stderr, "EEPROM verify failed\n");
+        return EEPROM_ERROR_WRITE;
+    }
+    return EEPROM_SUCCESS;
+}
+
+}  // namespace
+
+eeprom_status_t eeprom_write(eeprom_t *eeprom) { return store(eeprom, -1); }
+
+eeprom_status_t eeprom_write_over(eeprom_t *eeprom, int32_t stored_size) {
+    return store(eeprom, stored_size);
+}
+
+eeprom_status_t eeprom_load(eeprom_t *eeprom) {
+    eeprom_status_t status = eeprom_open(eeprom);
+    if (status == EEPROM_SUCCESS) status = eeprom_read(eeprom);
+    return status;
+}
+
