@@ -1,6 +1,7 @@
 // Tests of the emulated headset itself: if the tree or the transfer rules
 // drift from what the kernel shows, every other test loses its meaning.
 #include "harness.h"
+#include "headset_fixtures.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <string>
@@ -442,6 +444,62 @@ TEST(TransferRules, OtherFilesPassThroughUntouchedAndUnlogged) {
               (std::vector<std::string>{"9000", "9000", "0", "9000", "10000"}));
     EXPECT_EQ(r.calls, std::vector<std::string>{});
     unlink(file);
+}
+
+using Truncation = ScratchTest;
+
+// Sysfs ignores a size change of a chip's file: a truncating open, truncate
+// and ftruncate succeed, and the chip keeps its size and bytes but for what
+// is written after, at offset 0. Any other file is cut as usual.
+TEST_F(Truncation, LeavesAChipWholeAndStillCutsOtherFiles) {
+    struct trunc_case {
+        const char *what;
+        std::vector<std::string> ops;
+        std::vector<std::string> chip, plain;  // the probe's lines on each file
+        size_t written;  // bytes of 0x5a the ops write at offset 0
+    };
+    const std::string same = "0 8192";
+    const trunc_case cases[] = {
+        {"O_TRUNC opens",
+         {"reopen:open", "reopen:openat", "reopen:openat64", "reopen:creat", "reopen:creat64"},
+         {same, same, same, same, same},
+         {"0 0", "0 0", "0 0", "0 0", "0 0"},
+         0},
+        {"stdio's \"wb\"",
+         {"reopen:fopen", "reopen:fopen64", "reopen:freopen", "reopen:freopen64",
+          "reopen:freopen-self"},
+         {same, same, same, same, same},
+         {"0 0", "0 0", "0 0", "0 0", "0 0"},
+         0},
+        {"truncate and ftruncate",
+         {"truncate:50", "truncate64:100", "trunc:10", "trunc64:0", "trunc:-1"},
+         {same, same, same, same, "-1 EINVAL 8192"},
+         {"0 50", "0 100", "0 10", "0 0", "-1 EINVAL 0"},
+         0},
+        {"writing after a truncating open", {"reopen:open64", "write:3:5a"}, {same, "3"},
+         {"0 0", "3"}, 3},
+    };
+    std::vector<uint8_t> pattern(8192);
+    for (size_t i = 0; i < pattern.size(); i++)
+        pattern[i] = static_cast<uint8_t>(i * 7);
+    emu_headset hs = emu_standard_headset();
+    ASSERT_TRUE(mount_headset(hs));
+    const std::string plain = dir_ + "/plain.bin";
+    for (const trunc_case &c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<uint8_t> kept = pattern;
+        std::fill_n(kept.begin(), c.written, 0x5a);
+        for (const std::string &file :
+             {emu_chip_path(hs.chips[0]), kDevices + "1-0050/core_v2_eeprom1/nvmem"}) {
+            SCOPED_TRACE(file);
+            write_chip(hs.chips[0], 0, pattern);
+            EXPECT_EQ(probe(file, c.ops), c.chip);
+            EXPECT_EQ(difference(read_chip(hs.chips[0]), kept), "");
+        }
+        write_file(plain, pattern);
+        EXPECT_EQ(probe(plain, c.ops), c.plain);
+        EXPECT_EQ(read_file(plain), std::vector<uint8_t>(c.written, 0x5a));
+    }
 }
 
 TEST(TransferRules, LogRecordsEveryTransferAndDirectoryOpen) {

@@ -11,10 +11,22 @@
 //                              filled with BYTE, the next with BYTE+1, ...
 //       seek:OFFSET:WHENCE     lseek, WHENCE set, cur or end
 //       d:DIR                  opendir
+//       trunc:SIZE             ftruncate      trunc64:SIZE     ftruncate64
+//       truncate:SIZE          truncate of FILE, truncate64:SIZE likewise
+//       reopen:HOW             opens FILE again, truncating it, in place of
+//                              the descriptor the other OPs use; HOW:
+//                              open, open64 (O_WRONLY|O_TRUNC), openat,
+//                              openat64 (the same, from FILE's directory),
+//                              creat, creat64, fopen, fopen64 ("wb"),
+//                              freopen, freopen64 (a stream on FILE
+//                              reopened "wb"), freopen-self (freopen
+//                              without a path)
 // Prints one line per OP: the result, and the errno name after a failure
-// ("4096", "-1 EFBIG"; for d: "ok" or "-1 ENOENT").
+// ("4096", "-1 EFBIG"; for d: "ok" or "-1 ENOENT"); the trunc, truncate and
+// reopen OPs add FILE's size after the call ("0 8192", "-1 EINVAL 8192").
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -22,6 +34,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
@@ -56,6 +69,84 @@ bool buffers(const char *p, std::vector<std::vector<unsigned char>> *out) {
         return false;
     for (auto &b : *out)
         std::memset(b.data(), static_cast<int>(byte++ & 0xFF), b.size());
+    return true;
+}
+
+// FILE opened again as `how` says, truncating; -1 for an unknown way.
+int reopen(const char *file, const char *how, bool *bad) {
+    const std::string path = file;
+    const std::string dir = path.substr(0, path.find_last_of('/') + 1);
+    const char *base = file + dir.size();
+    const int trunc = O_WRONLY | O_TRUNC | O_CLOEXEC;
+    const std::string way = how;
+    if (way == "open") return open(file, trunc);
+    if (way == "open64") return open64(file, trunc);
+    if (way == "creat") return creat(file, 0600);
+    if (way == "creat64") return creat64(file, 0600);
+    if (way == "openat" || way == "openat64") {
+        const int at = open(dir.empty() ? "." : dir.c_str(), O_PATH | O_CLOEXEC);
+        const int fd = way == "openat" ? openat(at, base, trunc) : openat64(at, base, trunc);
+        const int err = errno;
+        close(at);
+        errno = err;
+        return fd;
+    }
+    FILE *stream = nullptr;
+    if (way == "fopen" || way == "fopen64") {
+        stream = way == "fopen" ? std::fopen(file, "wb") : fopen64(file, "wb");
+    } else if (way == "freopen" || way == "freopen64" || way == "freopen-self") {
+        FILE *before = std::fopen(file, "rb");
+        if (!before) return -1;
+        stream = way == "freopen"     ? std::freopen(file, "wb", before)
+                 : way == "freopen64" ? freopen64(file, "wb", before)
+                                      : std::freopen(nullptr, "wb", before);
+    } else {
+        *bad = true;
+        return -1;
+    }
+    return stream ? fileno(stream) : -1;  // the stream stays open
+}
+
+// FILE's size as fstat sees it through `fd`, else as stat sees it.
+long long size_of(int fd, const char *file) {
+    struct stat st;
+    if ((fd >= 0 ? fstat(fd, &st) : stat(file, &st)) != 0)
+        return -1;
+    return static_cast<long long>(st.st_size);
+}
+
+// Runs one of the truncating ops; false when OP is none of them.
+bool truncating_op(int *fd, const char *file, const char *op, bool *bad) {
+    long long ret;
+    long long size = 0;
+    const char *arg = std::strchr(op, ':');
+    const bool sized = arg && std::sscanf(arg, ":%lld", &size) == 1;
+    int probe = *fd;
+    if (starts(op, "trunc") || starts(op, "trunc64")) {
+        if (!sized) return *bad = true;
+        ret = op[5] == ':' ? ftruncate(*fd, static_cast<off_t>(size)) : ftruncate64(*fd, size);
+    } else if (starts(op, "truncate") || starts(op, "truncate64")) {
+        if (!sized) return *bad = true;
+        ret = op[8] == ':' ? truncate(file, static_cast<off_t>(size)) : truncate64(file, size);
+        probe = -1;
+    } else if (starts(op, "reopen")) {
+        ret = reopen(file, op + 7, bad);
+        if (*bad) return true;
+        if (ret >= 0) {
+            close(*fd);
+            *fd = probe = static_cast<int>(ret);
+            ret = 0;
+        } else {
+            probe = -1;
+        }
+    } else {
+        return false;
+    }
+    const int err = errno;
+    if (ret < 0)
+        std::printf("-1 %s %lld\n", strerrorname_np(err), size_of(probe, file));
+    else
+        std::printf("%lld %lld\n", ret, size_of(probe, file));
     return true;
 }
 
@@ -123,7 +214,7 @@ int main(int argc, char **argv) {
             return 1;
         }
         bool bad = false;
-        if (named_op(fd, op, &bad)) {
+        if (truncating_op(&fd, argv[1], op, &bad) || named_op(fd, op, &bad)) {
             if (bad) {
                 std::fprintf(stderr, "xfer_probe: bad op %s\n", op);
                 return 2;

@@ -17,6 +17,20 @@
 // and writes separately, over all such files of the process. (Stdio inside
 // the C library reads and writes without passing through here.)
 //
+// Nor do they change size: sysfs ignores a size change of a binary
+// attribute. An open with O_TRUNC, truncate and ftruncate of a chip's file
+// succeed and leave its size and bytes as they were, so what is written
+// after a truncating open lands at offset 0 of the chip. The module gives
+// the tmpfs file the same (eeprom_open.cpp): when the target resolves to an
+// existing `eeprom` or `nvmem` file, open, openat, creat and their 64-bit
+// forms drop O_TRUNC; fopen and freopen (and their 64-bit forms), which
+// open inside the C library without passing through open, open such a
+// file without truncating it in a "w" mode; truncate and ftruncate (and
+// their 64-bit forms) truncate it to the size it has, so the kernel's own
+// checks still answer (a negative length, a descriptor not open for
+// writing, no write permission: EINVAL, EINVAL, EACCES). Any other file is
+// truncated as usual.
+//
 // Environment, read once when the module is loaded:
 //   EMU_EEPROM_PAGE_SIZE=N        bytes per call instead of 4096
 //   EMU_EEPROM_FAIL_READ=CALLS[:ERRNO]
@@ -46,19 +60,12 @@
 //                                 readv, and so on), and
 //                                   opendir /sys/bus/i2c/devices
 //                                 for every directory opened with opendir,
-//                                 open with O_DIRECTORY, or fdopendir
-//                                 (resolved path).
+//                                 open or openat with O_DIRECTORY (the path
+//                                 as given), or fdopendir (resolved path).
 // A malformed value stops the process with status 125 and a message.
 
-// The hooks below are declared with the C library's own types: pread and
-// pwrite take the native off_t, pread64 and pwrite64 a 64-bit offset. On
-// 32-bit targets the two differ, and a program built with 64-bit file
-// offsets calls the 64-bit forms under the plain names' declarations; so
-// this file is compiled with the native off_t whatever the build asks for.
-#undef _FILE_OFFSET_BITS
-#undef _TIME_BITS
+#include "eeprom_xfer.h"
 
-#include <dlfcn.h>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -74,6 +81,8 @@
 #include <cstring>
 
 namespace {
+
+using namespace eeprom_xfer;
 
 enum op_t { READ = 0, WRITE = 1 };
 
@@ -119,13 +128,7 @@ using preadv_fn = ssize_t (*)(int, const iovec *, int, off_t);
 using preadv64_fn = ssize_t (*)(int, const iovec *, int, off64_t);
 using lseek64_fn = off64_t (*)(int, off64_t, int);
 using opendir_fn = DIR *(*)(const char *);
-using open_fn = int (*)(const char *, int, ...);
 using fdopendir_fn = DIR *(*)(int);
-
-template <typename F>
-F next(const char *name) {
-    return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
-}
 
 [[noreturn]] void bad_env(const char *name, const char *value) {
     std::fprintf(stderr, "eeprom_xfer: malformed %s=%s\n", name, value);
@@ -235,7 +238,9 @@ __attribute__((constructor)) void load_config() {
         cfg.log = log;
 }
 
-void log_line(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+}  // namespace
+
+namespace eeprom_xfer {
 
 void log_line(const char *fmt, ...) {
     if (!cfg.log)
@@ -271,14 +276,6 @@ bool fd_path(int fd, char *out, size_t size) {
     return true;
 }
 
-// A chip's file as this module sees it.
-struct chip {
-    char device[NAME_MAX + 1];  // device directory, "1-0050"
-    off64_t size;
-};
-
-// Whether fd is a chip's `eeprom` file, or its `nvmem` file one directory
-// further down (in the label directory); fills in which chip.
 bool chip_of(int fd, chip *c) {
     char path[PATH_MAX];
     if (!fd_path(fd, path, sizeof path))
@@ -307,6 +304,10 @@ bool chip_of(int fd, chip *c) {
     c->size = st.st_size;
     return true;
 }
+
+}  // namespace eeprom_xfer
+
+namespace {
 
 int injected_failure(op_t op, long call) {
     const fail_rule &rule = cfg.fail[op];
@@ -437,8 +438,6 @@ extern "C" {
 
 [[noreturn]] void __chk_fail(void);
 
-#define HOOK __attribute__((visibility("default")))
-
 HOOK ssize_t read(int fd, void *buf, size_t count) {
     static read_fn real = next<read_fn>("read");
     return hook(READ, "read", real, fd, buf, count);
@@ -523,29 +522,6 @@ HOOK DIR *opendir(const char *path) {
     log_line("opendir %s", path);
     return real(path);
 }
-
-// A directory can be listed without opendir: open it, then getdents64.
-static int open_logged(open_fn real, const char *path, int flags, va_list ap) {
-    mode_t mode = 0;
-    if (flags & (O_CREAT | O_TMPFILE))
-        mode = static_cast<mode_t>(va_arg(ap, unsigned));
-    if (flags & O_DIRECTORY)
-        log_line("opendir %s", path);
-    return real(path, flags, mode);
-}
-
-// open and open64 differ only in the function they forward to.
-#define LOGGED_OPEN(name)                                                             \
-    HOOK int name(const char *path, int flags, ...) {                            \
-        static open_fn real = next<open_fn>(#name);                                   \
-        va_list ap;                                                                   \
-        va_start(ap, flags);                                                          \
-        const int fd = open_logged(real, path, flags, ap);                            \
-        va_end(ap);                                                                   \
-        return fd;                                                                    \
-    }
-LOGGED_OPEN(open)
-LOGGED_OPEN(open64)
 
 HOOK DIR *fdopendir(int fd) {
     static fdopendir_fn real = next<fdopendir_fn>("fdopendir");
