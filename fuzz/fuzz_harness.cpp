@@ -91,6 +91,8 @@ void fuzz_detach(eeprom_t *region) {
     region->path[0] = '\0';
     region->size = 0;
     memset(region->data, 0, capacity(region->layouts));
+    // The next attach may be another chip, or this one changed meanwhile.
+    eeprom_forget(region);
 }
 
 int fuzz_file_with(const uint8_t *bytes, size_t count, char *path) {

@@ -20,33 +20,22 @@ constexpr uint32_t VRCAL_MAGIC = 0x5652434C;
 constexpr uint32_t STRAP_GEN1_MAGIC = 0x24FE4051;
 constexpr uint32_t STRAP_GEN2_MAGIC = 0x4B454C50;
 
-// Image buffers, each as large as the largest layout of its region.
-uint8_t core_gen1_bootloader_data[256];
-uint8_t core_gen1_core_data[277];
-uint8_t core_gen2_bootloader_data[256];
-uint8_t core_gen2_core_data[277];
-uint8_t core_gen2_vrcal_data[6656];
-uint8_t strap_gen1_data[327];
-uint8_t strap_gen2_data[164];
+// A region descriptor with its image buffer and the copy of what its chip
+// holds, each as large as the region's largest layout.
+#define REGION(var, name, label, latest, layouts, offset, magic, capacity)                  \
+    uint8_t var##_data[capacity];                                                          \
+    uint8_t var##_chip[capacity];                                                          \
+    eeprom_t var = {name, label, "", -1, latest, layouts, 0, offset, var##_data, magic,     \
+                    var##_chip, 0, false}
 
-eeprom_t core_gen1_bootloader = {"bootloader", "core_eeprom", "", -1, 3,
-                                 bootloader_layouts, 0, 0,
-                                 core_gen1_bootloader_data, CORE_MAGIC};
-eeprom_t core_gen1_core = {"core", "core_eeprom", "", -1, 5, core_layouts, 0,
-                           256, core_gen1_core_data, CORE_MAGIC};
-eeprom_t core_gen2_bootloader = {"bootloader", "core_v2_eeprom", "", -1, 3,
-                                 bootloader_layouts, 0, 0,
-                                 core_gen2_bootloader_data, CORE_MAGIC};
-eeprom_t core_gen2_core = {"core", "core_v2_eeprom", "", -1, 5, core_layouts,
-                           0, 256, core_gen2_core_data, CORE_MAGIC};
-eeprom_t core_gen2_vrcal = {"vrcal", "core_v2_eeprom", "", -1, 1,
-                            vrcal_layouts, 0, 1536, core_gen2_vrcal_data,
-                            VRCAL_MAGIC};
-eeprom_t strap_gen1 = {"strap", "strap_eeprom", "", -1, 3, strap_gen1_layouts,
-                       0, 0, strap_gen1_data, STRAP_GEN1_MAGIC};
-eeprom_t strap_gen2 = {"strap", "strap_v2_eeprom", "", -1, 1,
-                       strap_gen2_layouts, 0, 0, strap_gen2_data,
-                       STRAP_GEN2_MAGIC};
+REGION(core_gen1_bootloader, "bootloader", "core_eeprom", 3, bootloader_layouts, 0, CORE_MAGIC, 256);
+REGION(core_gen1_core, "core", "core_eeprom", 5, core_layouts, 256, CORE_MAGIC, 277);
+REGION(core_gen2_bootloader, "bootloader", "core_v2_eeprom", 3, bootloader_layouts, 0, CORE_MAGIC,
+       256);
+REGION(core_gen2_core, "core", "core_v2_eeprom", 5, core_layouts, 256, CORE_MAGIC, 277);
+REGION(core_gen2_vrcal, "vrcal", "core_v2_eeprom", 1, vrcal_layouts, 1536, VRCAL_MAGIC, 6656);
+REGION(strap_gen1, "strap", "strap_eeprom", 3, strap_gen1_layouts, 0, STRAP_GEN1_MAGIC, 327);
+REGION(strap_gen2, "strap", "strap_v2_eeprom", 1, strap_gen2_layouts, 0, STRAP_GEN2_MAGIC, 164);
 
 }  // namespace
 

@@ -16,18 +16,18 @@ int cmd_dump(const command_args &a) {
     return eeprom_save_file(region->name, a.argv[1], region->data, static_cast<size_t>(region->size));
 }
 
-// The file goes straight into the region's buffer: nothing has been loaded
-// into it in this process, and the device is opened only for a valid image.
+// The device is opened only for a valid image.
 int cmd_restore(const command_args &a) {
     eeprom_t *region = a.region;
     const char *filename = a.argv[1];
+    static uint8_t image[EEPROM_IMAGE_MAX_LEN];
     int32_t size = 0;
     const eeprom_status_t status =
-        eeprom_load_file(filename, region->data, eeprom_capacity(region), &size);
+        eeprom_load_file(filename, image, eeprom_capacity(region), &size);
     if (status != EEPROM_SUCCESS) return status;
-    if (!eeprom_valid_image(region, size)) {
+    if (!eeprom_valid_image(region, image, size)) {
         fprintf(stderr, "%s is not a valid %s image\n", filename, region->name);
         return EEPROM_ERROR_INVALID_DATA;
     }
-    return eeprom_restore(region, size);
+    return eeprom_restore(region, image, size);
 }

@@ -160,11 +160,13 @@ uint16_t eeprom_checksum(const uint8_t *data, uint32_t length) {
 eeprom_status_t eeprom_read(eeprom_t *eeprom) {
     EEPROM_ASSERT(eeprom);
 
-    if (eeprom_transfer(eeprom_xfer::read, eeprom->fd, eeprom->data, EEPROM_HEADER_SIZE, eeprom->offset,
-                 false) != static_cast<ssize_t>(EEPROM_HEADER_SIZE)) {
+    eeprom->loaded = false;
+    if (eeprom_transfer(eeprom_xfer::read, eeprom->fd, eeprom->data, EEPROM_HEADER_SIZE,
+                        eeprom->offset, false) != static_cast<ssize_t>(EEPROM_HEADER_SIZE)) {
         fprintf(stderr, "Read Header Failed on errno: %d\n", errno);
         return EEPROM_ERROR_READ;
     }
+    eeprom_saw(eeprom, eeprom->data, 0, EEPROM_HEADER_SIZE);
     eeprom->size = 0;
 
     const uint32_t magic = image_magic(eeprom);
@@ -194,25 +196,36 @@ eeprom_status_t eeprom_read(eeprom_t *eeprom) {
         fprintf(stderr, "Read Data Failed on errno: %d\n", errno);
         return EEPROM_ERROR_READ;
     }
+    eeprom_saw(eeprom, eeprom->data, 0, size);
 
     const uint8_t *stored = eeprom->data + size - EEPROM_CHECKSUM_SIZE;
     if (eeprom_checksum(eeprom->data, size - EEPROM_CHECKSUM_SIZE) != get_le16(stored)) {
         fprintf(stderr, "EEPROM Checksum Corrupt. run TODO\n");
         return EEPROM_ERROR_INVALID_DATA;
     }
+    eeprom->loaded = true;
     return EEPROM_SUCCESS;
 }
 
-namespace {
-
-bool write_run(const eeprom_t *e, uint8_t *bytes, size_t count, uint32_t at) {
-    if (eeprom_transfer(eeprom_xfer::write, e->fd, bytes, count, e->offset + at) == static_cast<ssize_t>(count))
-        return true;
-    fprintf(stderr, "EEPROM write failed on errno: %d\n", errno);
-    return false;
+void eeprom_saw(eeprom_t *eeprom, const uint8_t *bytes, int32_t at, int32_t count) {
+    EEPROM_ASSERT(at >= 0 && at + count <= eeprom_buffer_capacity(eeprom->layouts));
+    if (bytes != eeprom->chip + at) memcpy(eeprom->chip + at, bytes, count);
+    if (at <= eeprom->chip_known && at + count > eeprom->chip_known)
+        eeprom->chip_known = at + count;
 }
 
-}  // namespace
+void eeprom_forget(eeprom_t *eeprom) {
+    EEPROM_ASSERT(eeprom);
+    eeprom->chip_known = 0;
+    eeprom->loaded = false;
+}
+
+void eeprom_read_raw(eeprom_t *eeprom, int32_t count) {
+    EEPROM_ASSERT(count <= eeprom_buffer_capacity(eeprom->layouts));
+    if (eeprom->chip_known >= count) return;
+    if (eeprom_transfer(eeprom_xfer::read, eeprom->fd, eeprom->chip, count, eeprom->offset) == count)
+        eeprom_saw(eeprom, eeprom->chip, 0, count);
+}
 
 // The chip takes a store in ascending byte order, and a cut (power, reset,
 // a failed call) can end it after any byte. Fletcher-16 sums modulo 255
@@ -226,43 +239,131 @@ bool write_run(const eeprom_t *e, uint8_t *bytes, size_t count, uint32_t at) {
 //   1. 0xFF 0xFF where the new image keeps its checksum: both checksum bytes
 //      are sums modulo 255, never 0xFF, so no image of that size validates
 //      from here on;
-//   2. the image without its checksum;
+//   2. the bytes of the image without its checksum that differ from what the
+//      chip holds (a byte not read from it counts as different), in
+//      ascending runs;
 //   3. the checksum.
 // A cut thus leaves the old image, the new one, or one that fails to load.
 // Only a stored image the tool does not know (another magic, a newer
 // version) is outside this: a reset over an image of another magic passes
 // through one state, the new magic over the old rest; when that image's
 // version has a layout of another size, the guard is not where it looks and
-// the checksum alone refuses it (with probability 65024/65025). A
-// write-protected chip acknowledges writes and keeps its contents, so every
+// the checksum alone refuses it (with probability 65024/65025).
+//
+// Every write cycle of the chip programs a whole 32-byte page and wears it,
+// and the bus moves about 11 bytes a millisecond: only what differs is
+// written, and two runs are one write when the next starts in the page where
+// the previous ends. When nothing differs nothing is written.
+//
+// A write-protected chip acknowledges writes and keeps its contents, so every
 // byte written is read back and compared before the store counts.
 namespace {
+
+constexpr uint32_t CHIP_PAGE = 32;
+
+struct span {
+    uint32_t at;     // in the region
+    uint32_t count;
+};
+
+struct store_plan {
+    span body[EEPROM_IMAGE_MAX_LEN / CHIP_PAGE + 2];  // differing runs, ascending
+    int runs;
+};
+
+uint32_t page_of(const eeprom_t *e, uint32_t at) { return (e->offset + at) / CHIP_PAGE; }
+
+bool differs(const eeprom_t *e, uint32_t at) {
+    return static_cast<int32_t>(at) >= e->chip_known || e->chip[at] != e->data[at];
+}
+
+// The differing bytes of [0, end) as runs, a run swallowing the next when
+// that starts in the page where it ends.
+void plan_runs(const eeprom_t *e, uint32_t end, store_plan *p) {
+    p->runs = 0;
+    for (uint32_t at = 0; at < end; ++at) {
+        if (!differs(e, at)) continue;
+        span *last = p->runs > 0 ? &p->body[p->runs - 1] : nullptr;
+        const uint32_t end = last ? last->at + last->count : 0;
+        if (last && (at == end || page_of(e, at) == page_of(e, end - 1))) {
+            last->count = at + 1 - last->at;
+        } else {
+            EEPROM_ASSERT(p->runs < static_cast<int>(sizeof p->body / sizeof p->body[0]));
+            p->body[p->runs++] = {at, 1};
+        }
+    }
+}
+
+bool write_run(const eeprom_t *e, const uint8_t *bytes, span s) {
+    if (eeprom_transfer(eeprom_xfer::write, e->fd, const_cast<uint8_t *>(bytes), s.count,
+                        e->offset + s.at) == static_cast<ssize_t>(s.count))
+        return true;
+    fprintf(stderr, "EEPROM write failed on errno: %d\n", errno);
+    return false;
+}
+
+// Reads a span back and compares it with what was written there.
+bool read_back(eeprom_t *e, span s, const uint8_t *expected) {
+    uint8_t stored[EEPROM_IMAGE_MAX_LEN];
+    if (eeprom_transfer(eeprom_xfer::read, e->fd, stored, s.count, e->offset + s.at) !=
+            static_cast<ssize_t>(s.count) ||
+        memcmp(stored, expected, s.count) != 0)
+        return false;
+    eeprom_saw(e, stored, static_cast<int32_t>(s.at), static_cast<int32_t>(s.count));
+    return true;
+}
 
 eeprom_status_t store(eeprom_t *eeprom, int32_t stored_size) {
     EEPROM_ASSERT(eeprom);
     EEPROM_ASSERT(size_fits_buffer(eeprom));
 
-    const uint32_t body = eeprom->size - EEPROM_CHECKSUM_SIZE;
+    const uint32_t size = static_cast<uint32_t>(eeprom->size);
+    const uint32_t body = size - EEPROM_CHECKSUM_SIZE;
     put_le16(eeprom->data + body, eeprom_checksum(eeprom->data, body));
 
-    uint8_t guard[EEPROM_CHECKSUM_SIZE] = {0xFF, 0xFF};
+    static store_plan plan;
+    plan_runs(eeprom, body, &plan);
+    const span checksum = {body, EEPROM_CHECKSUM_SIZE};
+    if (plan.runs == 0 && !differs(eeprom, body) && !differs(eeprom, body + 1)) {
+        eeprom->loaded = true;
+        return EEPROM_SUCCESS;
+    }
+    static const uint8_t guard[EEPROM_CHECKSUM_SIZE] = {0xFF, 0xFF};
     const bool longer = stored_size > eeprom->size;
-    const uint32_t stored_body = longer ? stored_size - EEPROM_CHECKSUM_SIZE : 0;
-    if ((longer && !write_run(eeprom, guard, sizeof guard, stored_body)) ||
-        !write_run(eeprom, guard, sizeof guard, body) ||
-        !write_run(eeprom, eeprom->data, body, 0) ||
-        !write_run(eeprom, eeprom->data + body, EEPROM_CHECKSUM_SIZE, body))
-        return EEPROM_ERROR_WRITE;
+    const span old_checksum = {longer ? stored_size - EEPROM_CHECKSUM_SIZE : 0,
+                               EEPROM_CHECKSUM_SIZE};
 
-    uint8_t stored[EEPROM_IMAGE_MAX_LEN];
-    const int32_t reach = longer ? stored_size : eeprom->size;
-    EEPROM_ASSERT(reach <= static_cast<int32_t>(sizeof stored));
-    if (eeprom_transfer(eeprom_xfer::read, eeprom->fd, stored, reach, eeprom->offset) != reach ||
-        memcmp(stored, eeprom->data, eeprom->size) != 0 ||
-        (longer && memcmp(stored + stored_body, guard, sizeof guard) != 0)) {
+    eeprom->loaded = false;
+    bool written = (!longer || write_run(eeprom, guard, old_checksum)) &&
+                   write_run(eeprom, guard, checksum);
+    for (int r = 0; written && r < plan.runs; ++r)
+        written = write_run(eeprom, eeprom->data + plan.body[r].at, plan.body[r]);
+    written = written && write_run(eeprom, eeprom->data + body, checksum);
+    if (!written) {
+        eeprom_forget(eeprom);
+        return EEPROM_ERROR_WRITE;
+    }
+
+    // Everything written, read back: the runs, the checksum with the last
+    // run when that ends in the checksum's page, the old checksum's guard.
+    bool verified = true;
+    bool checksum_read = false;
+    for (int r = 0; verified && r < plan.runs; ++r) {
+        span s = plan.body[r];
+        if (r + 1 == plan.runs && page_of(eeprom, s.at + s.count - 1) == page_of(eeprom, body)) {
+            s.count = size - s.at;
+            checksum_read = true;
+        }
+        verified = read_back(eeprom, s, eeprom->data + s.at);
+    }
+    if (!checksum_read) verified = verified && read_back(eeprom, checksum, eeprom->data + body);
+    verified = verified && (!longer || read_back(eeprom, old_checksum, guard));
+    if (!verified) {
+        eeprom_forget(eeprom);
         fprintf(stderr, "EEPROM verify failed\n");
         return EEPROM_ERROR_WRITE;
     }
+    eeprom->loaded = true;
     return EEPROM_SUCCESS;
 }
 
@@ -274,9 +375,11 @@ eeprom_status_t eeprom_write_over(eeprom_t *eeprom, int32_t stored_size) {
     return store(eeprom, stored_size);
 }
 
+// A region that loaded is not read again: the process holds its lock, so the
+// chip still holds what the buffer does.
 eeprom_status_t eeprom_load(eeprom_t *eeprom) {
     eeprom_status_t status = eeprom_open(eeprom);
-    if (status == EEPROM_SUCCESS) status = eeprom_read(eeprom);
+    if (status == EEPROM_SUCCESS && !eeprom->loaded) status = eeprom_read(eeprom);
     return status;
 }
 

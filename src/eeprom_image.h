@@ -23,12 +23,23 @@ int32_t eeprom_layout_size(const eeprom_layout_t *layouts, uint32_t version);
 uint16_t eeprom_checksum(const uint8_t *data, uint32_t length);
 
 // Loads and validates the image of the open region: 0, 2, 5, 6 or 10.
+// eeprom_read always reads the chip; eeprom_load only when the buffer does
+// not hold the image already.
 eeprom_status_t eeprom_read(eeprom_t *eeprom);
 // eeprom_open, then eeprom_read: the first non-zero status, or 0.
 eeprom_status_t eeprom_load(eeprom_t *eeprom);
 
-// Stores the `size` bytes of the buffer with a fresh checksum and reads them
-// back: 0 or 3. eeprom_write_over does the same over a stored image of
+// What the process has seen of the chip: `count` bytes at `at` of the region
+// read from it or verified there (eeprom_saw); nothing (eeprom_forget, for
+// a chip changed behind the process's back); the region's first `count`
+// bytes read raw when not known yet, silently left unknown when that fails
+// (eeprom_read_raw, before a store that loads nothing).
+void eeprom_saw(eeprom_t *eeprom, const uint8_t *bytes, int32_t at, int32_t count);
+void eeprom_forget(eeprom_t *eeprom);
+void eeprom_read_raw(eeprom_t *eeprom, int32_t count);
+
+// Stores the `size` bytes of the buffer with a fresh checksum, writing only
+// what differs from the chip, and reads back what it wrote: 0 or 3. eeprom_write_over does the same over a stored image of
 // `stored_size` bytes of this region, known from its header (-1: none).
 eeprom_status_t eeprom_write(eeprom_t *eeprom);
 eeprom_status_t eeprom_write_over(eeprom_t *eeprom, int32_t stored_size);

@@ -63,8 +63,8 @@ struct eeprom_layout_t {
     int32_t size;
 };
 
-// One region of an EEPROM device. Only path, fd, size and the contents of
-// data change at run time.
+// One region of an EEPROM device. Only path, fd, size, the contents of data
+// and chip, chip_known and loaded change at run time.
 struct eeprom_t {
     char name[16];
     char sysfs_name[16];  // device-tree label of the chip holding the region
@@ -76,6 +76,12 @@ struct eeprom_t {
     int32_t offset;  // byte offset of the region within the device file
     uint8_t *data;   // image buffer, as large as the largest layout
     uint32_t magic;
+    // What the process knows of the chip: its bytes from the region's start
+    // (as large as data), valid for the first chip_known of them. The region
+    // stays locked while the process runs, so nobody else changes them.
+    uint8_t *chip;
+    int32_t chip_known;
+    bool loaded;  // data holds the valid image the chip holds: loads need not read
 };
 
 struct eeprom_value_t;

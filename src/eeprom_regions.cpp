@@ -43,6 +43,10 @@ eeprom_status_t eeprom_reset(eeprom_t *eeprom) {
     if (status != EEPROM_SUCCESS) return status;
 
     fprintf(stderr, " Reseting %s\n", eeprom->name);
+    // Reading costs less than rewriting, whatever the region holds; a chip
+    // that cannot be read is written whole.
+    eeprom_read_raw(eeprom, eeprom_layout_size(eeprom->layouts, eeprom->latest_version));
+    eeprom->loaded = false;
     set_newest_size(eeprom);
     memset(eeprom->data, 0xFF, eeprom->size);
     put_le32(eeprom->data + 0, eeprom->magic);
@@ -116,52 +120,69 @@ int32_t eeprom_capacity(const eeprom_t *eeprom) {
 // layout; otherwise the whole buffer is read.
 eeprom_status_t eeprom_read_stored(eeprom_t *eeprom) {
     EEPROM_ASSERT(eeprom);
+    eeprom->loaded = false;
     eeprom->size = EEPROM_HEADER_SIZE;
-    bool read = eeprom_transfer(eeprom_xfer::read, eeprom->fd, eeprom->data, eeprom->size, eeprom->offset) ==
-                eeprom->size;
+    bool read = eeprom_transfer(eeprom_xfer::read, eeprom->fd, eeprom->data, eeprom->size,
+                                eeprom->offset) == eeprom->size;
     if (read) {
         const int32_t size = known_layout_size(eeprom);
         eeprom->size = size >= 0 ? size : eeprom_capacity(eeprom);
         EEPROM_ASSERT(size_fits_buffer(eeprom));
-        read = eeprom_transfer(eeprom_xfer::read, eeprom->fd, eeprom->data, eeprom->size, eeprom->offset) ==
-               eeprom->size;
+        read = eeprom_transfer(eeprom_xfer::read, eeprom->fd, eeprom->data, eeprom->size,
+                               eeprom->offset) == eeprom->size;
     }
     if (!read) {
         fprintf(stderr, "Read Data Failed on errno: %d\n", errno);
         return EEPROM_ERROR_READ;
     }
+    eeprom_saw(eeprom, eeprom->data, 0, eeprom->size);
     return EEPROM_SUCCESS;
 }
 
-// What a load would accept, checked on `size` bytes in the buffer.
-bool eeprom_valid_image(const eeprom_t *eeprom, int32_t size) {
-    EEPROM_ASSERT(eeprom);
+namespace {
+
+// What a load would accept, checked on `size` bytes of an image.
+bool valid_image(const eeprom_t *eeprom, const uint8_t *image, int32_t size) {
     if (size < static_cast<int32_t>(EEPROM_HEADER_SIZE + EEPROM_CHECKSUM_SIZE)) return false;
-    if (size > eeprom_capacity(eeprom) || known_layout_size(eeprom) != size) return false;
+    if (size > eeprom_capacity(eeprom) || get_le32(image) != eeprom->magic ||
+        eeprom_layout_size(eeprom->layouts, get_le32(image + 4)) != size)
+        return false;
     const int32_t body = size - EEPROM_CHECKSUM_SIZE;
-    return eeprom_checksum(eeprom->data, body) == get_le16(eeprom->data + body);
+    return eeprom_checksum(image, body) == get_le16(image + body);
 }
 
-// Stores the image the buffer holds as a reset stores its own: whatever the
-// chip holds now, locked or not.
-eeprom_status_t eeprom_restore(eeprom_t *eeprom, int32_t size) {
+}  // namespace
+
+bool eeprom_valid_image(const eeprom_t *eeprom, const uint8_t *image, int32_t size) {
     EEPROM_ASSERT(eeprom);
-    EEPROM_ASSERT(eeprom_valid_image(eeprom, size));
+    EEPROM_ASSERT(image);
+    return valid_image(eeprom, image, size);
+}
+
+// Stores the image as a reset stores its own: whatever the chip holds now,
+// locked or not. What is stored decides whether its checksum must go first.
+eeprom_status_t eeprom_restore(eeprom_t *eeprom, const uint8_t *image, int32_t size) {
+    EEPROM_ASSERT(eeprom);
+    EEPROM_ASSERT(valid_image(eeprom, image, size));
     const eeprom_status_t status = eeprom_open(eeprom);
     if (status != EEPROM_SUCCESS) return status;
 
-    // What is stored decides whether its checksum must go first.
-    uint8_t header[EEPROM_HEADER_SIZE];
-    if (eeprom_transfer(eeprom_xfer::read, eeprom->fd, header, sizeof header, eeprom->offset, false) !=
-        static_cast<ssize_t>(sizeof header)) {
-        fprintf(stderr, "Read Header Failed on errno: %d\n", errno);
-        return EEPROM_ERROR_READ;
+    if (eeprom->chip_known < static_cast<int32_t>(EEPROM_HEADER_SIZE)) {
+        if (eeprom_transfer(eeprom_xfer::read, eeprom->fd, eeprom->chip, EEPROM_HEADER_SIZE,
+                            eeprom->offset, false) != static_cast<ssize_t>(EEPROM_HEADER_SIZE)) {
+            fprintf(stderr, "Read Header Failed on errno: %d\n", errno);
+            return EEPROM_ERROR_READ;
+        }
+        eeprom_saw(eeprom, eeprom->chip, 0, EEPROM_HEADER_SIZE);
     }
     const int32_t stored_size =
-        get_le32(header) == eeprom->magic ? eeprom_layout_size(eeprom->layouts, get_le32(header + 4))
-                                          : -1;
+        get_le32(eeprom->chip) == eeprom->magic
+            ? eeprom_layout_size(eeprom->layouts, get_le32(eeprom->chip + 4))
+            : -1;
 
     fprintf(stderr, " Restoring %s\n", eeprom->name);
+    eeprom_read_raw(eeprom, stored_size > size ? stored_size : size);
+    memcpy(eeprom->data, image, size);
     eeprom->size = size;
     return eeprom_write_over(eeprom, stored_size);
 }

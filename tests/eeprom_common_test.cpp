@@ -99,7 +99,9 @@ TEST(LookupInProcess, ProbesSilentlyAndMatchesTheWholeLabel) {
 TEST(LookupInProcess, SearchesAndReportsOnceThenRetriesOnlyTheOpen) {
     uint8_t buffer[64] = {};
     const eeprom_layout_t layouts[] = {{1, 64}, {-1, -1}};
-    eeprom_t region = {"test", "core_v2_eeprom", "", -1, 1, layouts, 0, 0, buffer, 0x12345678};
+    uint8_t chip[64] = {};
+    eeprom_t region = {"test", "core_v2_eeprom", "", -1, 1, layouts, 0, 0, buffer, 0x12345678,
+                       chip, 0, false};
     const std::string path = "/sys/bus/i2c/devices/1-0050/eeprom";
 
     // The label is there but the file is not: found, then the open fails.

@@ -92,7 +92,11 @@ struct sweep_case {
     bytes old_image;  // at the region's offset of an erased chip
     std::function<eeprom_status_t()> store;
     size_t magic_change_states = 0;
-    size_t writes = 3;  // guard bytes, image, checksum (and the old guard first)
+    bool old_guard = false;  // the stored image's checksum guarded first
+    // A second region of the chip stored by the same command (apply), with
+    // its old image; each region's cut states are judged on their own.
+    eeprom_t *also = nullptr;
+    bytes also_old = {};
 };
 
 tally sweep(const sweep_case &c, size_t chip_size) {
@@ -101,9 +105,15 @@ tally sweep(const sweep_case &c, size_t chip_size) {
     const int fd = memfd_create("chip", MFD_CLOEXEC);
     put(fd, bytes(chip_size, 0xFF), 0);
     put(fd, c.old_image, region->offset);
+    if (c.also) put(fd, c.also_old, c.also->offset);
     const bytes old_chip = chip_bytes(fd, chip_size);
 
     region->fd = fd;  // open: the store goes straight to the file
+    eeprom_forget(region);  // the chip it saw last is not this one
+    if (c.also) {
+        c.also->fd = fd;
+        eeprom_forget(c.also);
+    }
     std::vector<written_run> writes;
     testing::internal::CaptureStderr();
     record_writes(fd, &writes);
@@ -113,20 +123,39 @@ tally sweep(const sweep_case &c, size_t chip_size) {
     EXPECT_EQ(status, EEPROM_SUCCESS);
     EXPECT_NE(old_chip, new_chip);
 
-    // Guard bytes, image, checksum (their places are checked end to end).
-    EXPECT_EQ(writes.size(), c.writes);
-
+    // Guard bytes, the differing runs of the image, checksum.
     const size_t new_size = static_cast<size_t>(region->size);
+    const long long checksum_at = region->offset + static_cast<long long>(new_size) - 2;
+    const size_t first = c.old_guard ? 1 : 0;
+    const size_t also_size = c.also ? static_cast<size_t>(c.also->size) : 0;
+    EXPECT_GE(writes.size(), first + 2);
+    if (!c.also && writes.size() >= first + 2) {
+        EXPECT_EQ(writes[first].offset, checksum_at);
+        EXPECT_EQ(writes[first].bytes, bytes({0xFF, 0xFF}));
+        EXPECT_EQ(writes.back().offset, checksum_at);
+        if (c.old_guard) {
+            EXPECT_EQ(writes[0].bytes, bytes({0xFF, 0xFF}));
+        }
+        for (size_t w = first + 1; w + 1 < writes.size(); w++)
+            EXPECT_LE(writes[w].offset + static_cast<long long>(writes[w].bytes.size()),
+                      checksum_at);
+    }
+
+    auto judge = [&] {
+        classify(region, old_chip, new_chip, new_size, &t);
+        if (c.also) classify(c.also, old_chip, new_chip, also_size, &t);
+    };
     put(fd, old_chip, 0);
-    classify(region, old_chip, new_chip, new_size, &t);
+    judge();
     for (const written_run &w : writes)
         for (size_t i = 0; i < w.bytes.size(); i++) {
             put(fd, {w.bytes[i]}, w.offset + static_cast<long long>(i));
-            classify(region, old_chip, new_chip, new_size, &t);
+            judge();
         }
     testing::internal::GetCapturedStderr();
     EXPECT_EQ(chip_bytes(fd, chip_size), new_chip);
     region->fd = -1;
+    if (c.also) c.also->fd = -1;
     close(fd);
     return t;
 }
@@ -195,7 +224,27 @@ TEST(PowerCut, EveryCutStateLoadsAsOldOrNewOrNotAtAll) {
          [core, core_items] { return eeprom_upgrade(core, core_items); }},
     });
 
-    // Restores of every layout over every other layout. The bytes where a
+    // apply: every item staged into the loaded images of two regions of one
+    // chip, then each region stored in turn.
+    const bytes boot_old = image_for(BOOTLOADER, {{.offset = 9, .bytes = text_bytes("EVT1", 32)}});
+    cases.push_back(
+        {"apply over bootloader and core", core, core_at(5),
+         [bootloader, core, core_items]() -> eeprom_status_t {
+             const eeprom_value_t *rev = item(core_items, "board_revision");
+             const eeprom_value_t *sn = item(core_items, "unit_sn");
+             const eeprom_value_t *near = item(core_items, "prox_near");
+             const bytes r = text_bytes("EVT2", 32), n = text_bytes("SN-2", 14), p = le16(0xFFFF);
+             if (eeprom_load(bootloader) != EEPROM_SUCCESS || eeprom_load(core) != EEPROM_SUCCESS)
+                 return EEPROM_ERROR_READ;
+             eeprom_put_value(rev, r.data());
+             eeprom_put_value(sn, n.data());
+             eeprom_put_value(near, p.data());
+             const eeprom_status_t status = eeprom_write(bootloader);
+             return status != EEPROM_SUCCESS ? status : eeprom_write(core);
+         },
+         0, false, bootloader, boot_old});
+
+    // Restores of every layout over every layout. The bytes where a
     // shorter image keeps its checksum hold 0x00 or 0xFF in the longer one
     // (an empty midwall_heat_pipe_sn at 240, prox_noise 0 at 272), which
     // the checksum cannot tell from the guard.
@@ -207,17 +256,15 @@ TEST(PowerCut, EveryCutStateLoadsAsOldOrNewOrNotAtAll) {
     };
     auto restore = [](eeprom_t *region, const bytes &image) {
         return [region, image] {
-            std::copy(image.begin(), image.end(), region->data);
-            return eeprom_restore(region, static_cast<int32_t>(image.size()));
+            return eeprom_restore(region, image.data(), static_cast<int32_t>(image.size()));
         };
     };
     for (uint32_t from : {3u, 4u, 5u})
         for (uint32_t to : {3u, 4u, 5u})
-            if (from != to)
-                cases.push_back({"restore layout " + std::to_string(to) + " over " +
-                                     std::to_string(from),
-                                 core, restore_image(from, "OLD"),
-                                 restore(core, restore_image(to, "NEW")), 0, to < from ? 4u : 3u});
+            cases.push_back({"restore layout " + std::to_string(to) + " over " +
+                                 std::to_string(from),
+                             core, restore_image(from, "OLD"),
+                             restore(core, restore_image(to, "NEW")), 0, to < from});
     for (const auto &[region, r] : {std::pair{bootloader, &BOOTLOADER}, {vrcal, &VRCAL},
                                     {strap, &STRAP_GEN1}})
         cases.push_back({std::string("restore ") + r->name + " over its own layout", region,

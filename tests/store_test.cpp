@@ -146,7 +146,10 @@ TEST(StoreItems, LayoutVersionMarkersAndLockDecideItemAccess) {
         std::string out, err;            // err after the lookup line
         std::vector<image_item> change;  // a successful set: the item's new bytes
         std::string then = "";           // and what a get shows afterwards
+        std::vector<std::string> store = {};  // its calls after the load
     };
+    auto wr = [](size_t n, long at) { return call("pwrite", n, at, std::to_string(n)); };
+    auto rd = [](size_t n, long at) { return call("pread", n, at, std::to_string(n)); };
     auto label = [](const char *item) { return std::string(item) + ": \n"; };
     const row rows[] = {
         {5, 0xFF, {"get", "unit_sn"}, 0, "SN-0001", label("unit_sn"), {}},
@@ -168,17 +171,26 @@ TEST(StoreItems, LayoutVersionMarkersAndLockDecideItemAccess) {
         {3, 0x00, {"set", "midwall_heat_pipe_sn", "X"}, 5, "",
          "cannot write midwall_heat_pipe_sn, eeprom locked!\n", {}},
         {5, 0x00, {"get", "unit_sn"}, 0, "SN-0001", label("unit_sn"), {}},
+        // A store: 0xFF 0xFF at the checksum, the bytes that differ ("NEW"
+        // over "SN-0001": 7), the checksum, and what was written read back,
+        // the checksum with the last run when both are in one 32-byte page.
         {5, 0xFF, {"set", "unit_sn", "NEW"}, 0, "", "",
-         {{.offset = 24, .bytes = text_bytes("NEW", 14)}}, "NEW"},
+         {{.offset = 24, .bytes = text_bytes("NEW", 14)}}, "NEW",
+         {wr(2, 531), wr(7, 280), wr(2, 531), rd(7, 280), rd(2, 531)}},
         {4, 0xFF, {"set", "unit_sn", "NEW"}, 0, "", "",
-         {{.offset = 24, .bytes = text_bytes("NEW", 14)}}, "NEW"},
-        {3, 0xFF, {"set", "diplexer", "9"}, 0, "", "", {{.offset = 237, .bytes = le16(9)}}, "9"},
-        {5, 0xFF, {"set", "prox_noise", "9"}, 0, "", "", {{.offset = 272, .bytes = le16(9)}}, "9"},
+         {{.offset = 24, .bytes = text_bytes("NEW", 14)}}, "NEW",
+         {wr(2, 528), wr(7, 280), wr(2, 528), rd(7, 280), rd(2, 528)}},
+        {3, 0xFF, {"set", "diplexer", "9"}, 0, "", "", {{.offset = 237, .bytes = le16(9)}}, "9",
+         {wr(2, 496), wr(1, 493), wr(2, 496), rd(5, 493)}},
+        // Value and marker new (the fill was 0x3C).
+        {5, 0xFF, {"set", "prox_noise", "9"}, 0, "", "", {{.offset = 272, .bytes = le16(9)}}, "9",
+         {wr(2, 531), wr(3, 528), wr(2, 531), rd(5, 528)}},
         {4, 0xFF, {"set", "midwall_heat_pipe_sn", "MW-10"}, 0, "", "",
-         {{.offset = 240, .bytes = text_bytes("MW-10", 31)}}, "MW-10"},
-        // The same value is written all the same.
+         {{.offset = 240, .bytes = text_bytes("MW-10", 31)}}, "MW-10",
+         {wr(2, 528), wr(2, 499), wr(2, 528), rd(2, 499), rd(2, 528)}},
+        // The same value writes nothing and reads nothing back.
         {5, 0xFF, {"set", "unit_sn", "SN-0001"}, 0, "", "",
-         {{.offset = 24, .bytes = text_bytes("SN-0001", 14)}}, "SN-0001"},
+         {{.offset = 24, .bytes = text_bytes("SN-0001", 14)}}, "SN-0001", {}},
     };
     for (const row &c : rows) {
         SCOPED_TRACE(c.args[0] + " " + c.args[1] + " at layout " + std::to_string(c.version));
@@ -197,15 +209,7 @@ TEST(StoreItems, LayoutVersionMarkersAndLockDecideItemAccess) {
         std::vector<std::string> expected_calls = {call("pread", 9, 256, "9"),
                                                    call("pread", size, 256, std::to_string(size))};
         const bool writes = c.status == 0 && c.args[0] == "set";
-        if (writes) {
-            // Guard bytes at the checksum, the image without it, the
-            // checksum, and the image read back.
-            const long sum_at = 256 + size - 2;
-            expected_calls.push_back(call("pwrite", 2, sum_at, "2"));
-            expected_calls.push_back(call("pwrite", size - 2, 256, std::to_string(size - 2)));
-            expected_calls.push_back(call("pwrite", 2, sum_at, "2"));
-            expected_calls.push_back(call("pread", size, 256, std::to_string(size)));
-        }
+        expected_calls.insert(expected_calls.end(), c.store.begin(), c.store.end());
         EXPECT_EQ(xfer_lines(r), expected_calls);
 
         std::vector<uint8_t> after = before;
@@ -247,6 +251,7 @@ TEST(StoreTransfers, PagesShortTransfersAndFailuresLeaveTheChipAsDescribed) {
     auto wr = [](size_t n, long at, const std::string &res) { return call("pwrite", n, at, res); };
     const std::string READ_DATA = "Read Data Failed on errno: ", WRITE = "EEPROM write failed on errno: ";
     const std::vector<std::string> get_sn = {"get", "unit_sn"}, set_sn = {"set", "unit_sn", "NEW"},
+                                   same_sn = {"set", "unit_sn", "SN-0001"},
                                    get_cal = {"get", "device_config", out},
                                    set_cal = {"set", "device_config", in}, reset_cal = {"reset", "vrcal"};
     const std::string core_hdr = rd(9, 256, "9"), core_img = rd(277, 256, "277");
@@ -255,6 +260,10 @@ TEST(StoreTransfers, PagesShortTransfersAndFailuresLeaveTheChipAsDescribed) {
     const std::string guard = wr(2, 531, "2"), sum = guard, cal_guard = wr(2, 8190, "2"),
                       cal_sum = cal_guard;
     const std::string VERIFY = "EEPROM verify failed\n";
+    const std::string sn_run = wr(7, 280, "7"), sn_back = rd(7, 280, "7"), sum_back = rd(2, 531, "2");
+    // The 300 bytes over "CAL": the length and data, 302 bytes from byte 9.
+    const std::string cal_run = wr(302, 1545, "302"), cal_back = rd(302, 1545, "302"),
+                      cal_sum_back = rd(2, 8190, "2");
     struct outcome {
         int status;
         std::string out, err;
@@ -305,46 +314,49 @@ TEST(StoreTransfers, PagesShortTransfersAndFailuresLeaveTheChipAsDescribed) {
          false, OLD},
         {"interrupted image read and write", 8192,
          {"EMU_EEPROM_FAIL_READ=2:EINTR", "EMU_EEPROM_FAIL_WRITE=2:EINTR"}, set_sn, 0, "", "",
-         {core_hdr, rd(277, 256, "-1 EINTR"), core_img, guard, wr(275, 256, "-1 EINTR"),
-          wr(275, 256, "275"), sum, core_img},
+         {core_hdr, rd(277, 256, "-1 EINTR"), core_img, guard, wr(7, 280, "-1 EINTR"), sn_run, sum,
+          sn_back, sum_back},
          &core_new, -1, false, NEW},
-        // A store: guard bytes 0xFF 0xFF at the checksum, the image without
-        // its checksum, the checksum, the image read back. Every cut before
-        // the checksum leaves the guard, so the region fails to load.
+        // A store: guard bytes 0xFF 0xFF at the checksum, the bytes of the
+        // image that differ ("NEW" over "SN-0001": 7 from byte 24), the
+        // checksum, what was written read back. Every cut before the
+        // checksum leaves the guard, so the region fails to load.
         {"core stored and read back", 8192, {}, set_sn, 0, "", "",
-         {core_hdr, core_img, guard, wr(275, 256, "275"), sum, core_img}, &core_new, -1, false, NEW},
-        {"short write completed by a second", 8192, {"EMU_EEPROM_SHORT_WRITE=2:100"}, set_sn, 0, "",
-         "", {core_hdr, core_img, guard, wr(275, 256, "100"), wr(175, 356, "175"), sum, core_img},
+         {core_hdr, core_img, guard, sn_run, sum, sn_back, sum_back}, &core_new, -1, false, NEW},
+        {"short write completed by a second", 8192, {"EMU_EEPROM_SHORT_WRITE=2:3"}, set_sn, 0, "",
+         "", {core_hdr, core_img, guard, wr(7, 280, "3"), wr(4, 283, "4"), sum, sn_back, sum_back},
          &core_new, -1, false, NEW},
-        {"no third write: half an image behind the guard", 8192,
-         {"EMU_EEPROM_SHORT_WRITE=2:100,3:50"}, set_sn, 3, "", WRITE + "%d\n",
-         {core_hdr, core_img, guard, wr(275, 256, "100"), wr(175, 356, "50")}, &core_new, 150, true,
+        {"no third write: half a value behind the guard", 8192,
+         {"EMU_EEPROM_SHORT_WRITE=2:3,3:2"}, set_sn, 3, "", WRITE + "%d\n",
+         {core_hdr, core_img, guard, wr(7, 280, "3"), wr(4, 283, "2")}, &core_new, 29, true,
          BROKEN},
         {"guard write fails", 8192, {"EMU_EEPROM_FAIL_WRITE=1"}, set_sn, 3, "", WRITE + "5\n",
          {core_hdr, core_img, wr(2, 531, "-1 EIO")}, &core_new, 0, false, OLD},
-        {"image write fails after the guard", 8192, {"EMU_EEPROM_FAIL_WRITE=2"}, set_sn, 3, "",
-         WRITE + "5\n", {core_hdr, core_img, guard, wr(275, 256, "-1 EIO")}, &core_new, 0, true,
+        {"value write fails after the guard", 8192, {"EMU_EEPROM_FAIL_WRITE=2"}, set_sn, 3, "",
+         WRITE + "5\n", {core_hdr, core_img, guard, wr(7, 280, "-1 EIO")}, &core_new, 0, true,
          BROKEN},
-        {"second write fails after the new serial landed", 8192,
-         {"EMU_EEPROM_SHORT_WRITE=2:100", "EMU_EEPROM_FAIL_WRITE=3"}, set_sn, 3, "", WRITE + "5\n",
-         {core_hdr, core_img, guard, wr(275, 256, "100"), wr(175, 356, "-1 EIO")}, &core_new, 100,
-         true, BROKEN},
+        {"second call fails after part of the serial landed", 8192,
+         {"EMU_EEPROM_SHORT_WRITE=2:3", "EMU_EEPROM_FAIL_WRITE=3"}, set_sn, 3, "", WRITE + "5\n",
+         {core_hdr, core_img, guard, wr(7, 280, "3"), wr(4, 283, "-1 EIO")}, &core_new, 27, true,
+         BROKEN},
         {"checksum write fails: the whole image, still guarded", 8192, {"EMU_EEPROM_FAIL_WRITE=3"},
-         set_sn, 3, "", WRITE + "5\n", {core_hdr, core_img, guard, wr(275, 256, "275"),
-         wr(2, 531, "-1 EIO")}, &core_new, 275, true, BROKEN},
+         set_sn, 3, "", WRITE + "5\n", {core_hdr, core_img, guard, sn_run, wr(2, 531, "-1 EIO")},
+         &core_new, 275, true, BROKEN},
         {"short checksum write completed by a second", 8192, {"EMU_EEPROM_SHORT_WRITE=3:1"}, set_sn,
-         0, "", "", {core_hdr, core_img, guard, wr(275, 256, "275"), wr(2, 531, "1"),
-         wr(1, 532, "1"), core_img}, &core_new, -1, false, NEW},
+         0, "", "", {core_hdr, core_img, guard, sn_run, wr(2, 531, "1"), wr(1, 532, "1"), sn_back,
+         sum_back}, &core_new, -1, false, NEW},
         // The store reached the chip; only the read that confirms it failed.
         {"read back fails", 8192, {"EMU_EEPROM_FAIL_READ=3"}, set_sn, 3, "", VERIFY,
-         {core_hdr, core_img, guard, wr(275, 256, "275"), sum, rd(277, 256, "-1 EIO")}, &core_new,
-         -1, false, NEW},
-        {"read back short twice", 8192, {"EMU_EEPROM_SHORT_READ=3:100,4:50"}, set_sn, 3, "", VERIFY,
-         {core_hdr, core_img, guard, wr(275, 256, "275"), sum, rd(277, 256, "100"),
-          rd(177, 356, "50")}, &core_new, -1, false, NEW},
+         {core_hdr, core_img, guard, sn_run, sum, rd(7, 280, "-1 EIO")}, &core_new, -1, false, NEW},
+        {"read back short twice", 8192, {"EMU_EEPROM_SHORT_READ=3:3,4:2"}, set_sn, 3, "", VERIFY,
+         {core_hdr, core_img, guard, sn_run, sum, rd(7, 280, "3"), rd(4, 283, "2")}, &core_new, -1,
+         false, NEW},
         {"write-protected chip: acknowledged, kept", 8192, {"EMU_EEPROM_WRITE_PROTECT=1"}, set_sn, 3,
-         "", VERIFY, {core_hdr, core_img, guard, wr(275, 256, "275"), sum, core_img}, nullptr, 0,
-         false, OLD},
+         "", VERIFY, {core_hdr, core_img, guard, sn_run, sum, sn_back}, nullptr, 0, false, OLD},
+        // The same value on a write-protected chip: nothing to write, so
+        // nothing fails.
+        {"write-protected chip, same value", 8192, {"EMU_EEPROM_WRITE_PROTECT=1"}, same_sn, 0, "",
+         "", {core_hdr, core_img}, nullptr, 0, false, OLD},
         {"vrcal in two page reads", 8192, {}, get_cal, 0, "", "device_config: " + out + " written\n",
          {cal_hdr, cal_1, cal_2}, nullptr, 0, false, BLOB_OK},
         {"vrcal under 1000-byte pages", 8192, {"EMU_EEPROM_PAGE_SIZE=1000"}, get_cal, 2, "",
@@ -352,26 +364,30 @@ TEST(StoreTransfers, PagesShortTransfersAndFailuresLeaveTheChipAsDescribed) {
          BLOB_OK},
         {"vrcal second page read fails", 8192, {"EMU_EEPROM_FAIL_READ=3"}, get_cal, 2, "",
          READ_DATA + "5\n", {cal_hdr, cal_1, rd(2560, 5632, "-1 EIO")}, nullptr, 0, false, BLOB_OK},
-        {"vrcal in two page writes", 8192, {}, set_cal, 0, "", "",
-         {cal_hdr, cal_1, cal_2, cal_guard, wr(6654, 1536, "4096"), wr(2558, 5632, "2558"), cal_sum,
-          cal_1, cal_2}, &vrcal_new, -1, false, BLOB_OK},
-        {"vrcal second page write fails", 8192, {"EMU_EEPROM_FAIL_WRITE=3"}, set_cal, 3, "",
-         WRITE + "5\n", {cal_hdr, cal_1, cal_2, cal_guard, wr(6654, 1536, "4096"),
-         wr(2558, 5632, "-1 EIO")}, &vrcal_new, 4096, true, BROKEN},
-        {"vrcal write under 1000-byte calls", 8192, {"EMU_EEPROM_SHORT_WRITE=2:1000,3:1000"}, set_cal,
+        {"vrcal blob stored: only its bytes", 8192, {}, set_cal, 0, "", "",
+         {cal_hdr, cal_1, cal_2, cal_guard, cal_run, cal_sum, cal_back, cal_sum_back}, &vrcal_new, -1,
+         false, BLOB_OK},
+        {"vrcal checksum write fails", 8192, {"EMU_EEPROM_FAIL_WRITE=3"}, set_cal, 3, "",
+         WRITE + "5\n", {cal_hdr, cal_1, cal_2, cal_guard, cal_run, wr(2, 8190, "-1 EIO")},
+         &vrcal_new, 311, true, BROKEN},
+        {"vrcal write under 100-byte calls", 8192, {"EMU_EEPROM_SHORT_WRITE=2:100,3:100"}, set_cal,
          3, "", WRITE + "%d\n",
-         {cal_hdr, cal_1, cal_2, cal_guard, wr(6654, 1536, "1000"), wr(5654, 2536, "1000")},
-         &vrcal_new, 2000, true, BROKEN},
+         {cal_hdr, cal_1, cal_2, cal_guard, wr(302, 1545, "100"), wr(202, 1645, "100")},
+         &vrcal_new, 209, true, BROKEN},
+        // Reset reads first; a read that fails leaves the chip unknown, and
+        // the whole image is written.
         {"vrcal reset under 1000-byte pages", 8192, {"EMU_EEPROM_PAGE_SIZE=1000"}, reset_cal, 3, "",
          " Reseting vrcal\n" + WRITE + "%d\n",
-         {cal_guard, wr(6654, 1536, "1000"), wr(5654, 2536, "1000")}, &vrcal_reset, 2000, true,
-         BROKEN},
+         {rd(6656, 1536, "1000"), rd(5656, 2536, "1000"), cal_guard, wr(6654, 1536, "1000"),
+          wr(5654, 2536, "1000")},
+         &vrcal_reset, 2000, true, BROKEN},
         // A 4096-byte core chip: vrcal runs 2560 bytes past its end.
         {"vrcal beyond a small chip, read", 4096, {}, get_cal, 2, "", READ_DATA + "%d\n",
          {cal_hdr, rd(6656, 1536, "2560"), rd(4096, 4096, "0")}, nullptr, 0, false, SHORT},
         {"vrcal beyond a small chip, reset", 4096, {}, reset_cal, 3, "",
-         " Reseting vrcal\n" + WRITE + "27\n", {wr(2, 8190, "-1 EFBIG")}, &vrcal_reset, 0, false,
-         SHORT},
+         " Reseting vrcal\n" + WRITE + "27\n",
+         {rd(6656, 1536, "2560"), rd(4096, 4096, "0"), wr(2, 8190, "-1 EFBIG")}, &vrcal_reset, 0,
+         false, SHORT},
         {"core on a small chip", 4096, {}, get_sn, 0, "SN-0001", "unit_sn: \n", {core_hdr, core_img},
          nullptr, 0, false, OLD},
     };
