@@ -1,11 +1,12 @@
 // What is installed on the device: a binary that needs nothing but the C
-// library, the manual page and the bash completion.
+// library, the manual page (compressed) and the bash completion.
 #include "headset_fixtures.h"
 
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 namespace {
@@ -43,6 +44,22 @@ TEST(ManualPage, CarriesTheProjectVersionAndFormatsWithoutWarnings) {
     const run_result r = run_program("/usr/bin/groff", {"-ww", "-man", "-z", VELLUM_MAN_PAGE});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
+}
+
+// What the package installs as usr/share/man/man1/vellum.1.gz: the page above
+// compressed as Debian wants it (gzip -9n), the same bytes on every build.
+TEST(ManualPage, IsInstalledCompressedWithoutNameOrTimeStamp) {
+    std::ifstream gz(VELLUM_MAN_PAGE_GZ, std::ios::binary);
+    const std::string bytes{std::istreambuf_iterator<char>(gz), {}};
+    ASSERT_GE(bytes.size(), 18u) << VELLUM_MAN_PAGE_GZ;
+    EXPECT_EQ(bytes.substr(0, 3), std::string("\x1f\x8b\x08", 3)) << "no gzip file";
+    EXPECT_EQ(bytes[3] & 0x08, 0) << "the header holds a file name (gzip without -n)";
+    EXPECT_EQ(bytes.substr(4, 4), std::string(4, '\0')) << "the header holds a time stamp";
+    EXPECT_EQ(bytes[8], 2) << "not compressed with the best compression (-9)";
+    const run_result r = run_program("/usr/bin/gzip", {"-dc", VELLUM_MAN_PAGE_GZ});
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::ifstream page(VELLUM_MAN_PAGE, std::ios::binary);
+    EXPECT_EQ(r.out, std::string(std::istreambuf_iterator<char>(page), {}));
 }
 
 // Runs the completion for a command line whose last word is being typed,
