@@ -10,12 +10,40 @@
 #include <cstdlib>
 #include <cstring>
 
-const fuzz_tables fuzz_table_sets[FUZZ_TABLE_SETS] = {
-    {core_gen1_values, core_gen1_eeproms},
-    {core_gen2_values, core_gen2_eeproms},
-    {strap_gen1_values, strap_gen1_eeproms},
-    {strap_gen2_values, strap_gen2_eeproms},
-};
+fuzz_tables fuzz_table_sets[FUZZ_TABLE_SETS];
+
+namespace {
+
+// Two sessions, one for each generation; their getters print as the tool's
+// do (the fuzzer discards both streams).
+eeprom_session first, second;
+
+void to_stderr(void *, const char *text) { fputs(text, stderr); }
+
+eeprom_status_t to_stdout(void *, const char *text, size_t length) {
+    fwrite(text, 1, length, stdout);
+    fputs("\n", stderr);
+    return EEPROM_SUCCESS;
+}
+
+void fixed(eeprom_session *s, int generation) {
+    eeprom_session_init(s);
+    eeprom_session_fix(s, generation, generation);
+    s->diag = to_stderr;
+    s->value = to_stdout;
+    s->keep_locks = true;
+}
+
+}  // namespace
+
+void fuzz_tables_init() {
+    fixed(&first, 1);
+    fixed(&second, 2);
+    fuzz_table_sets[0] = {core_values(&first), core_eeproms(&first)};
+    fuzz_table_sets[1] = {core_values(&second), core_eeproms(&second)};
+    fuzz_table_sets[2] = {strap_values(&first), strap_eeproms(&first)};
+    fuzz_table_sets[3] = {strap_values(&second), strap_eeproms(&second)};
+}
 
 void fuzz_check_failed(const char *cond, const char *file, int line) {
     // Standard error is discarded while fuzzing; the sanitizer's report
@@ -104,6 +132,7 @@ int fuzz_file_with(const uint8_t *bytes, size_t count, char *path) {
 }
 
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv) {
+    fuzz_tables_init();
     static char quiet[] = "-close_fd_mask=3";
     static char *args[64];
     if (*argc < 1 || *argc + 2 > static_cast<int>(sizeof args / sizeof args[0])) return 0;

@@ -1,4 +1,4 @@
-// What both fuzz targets share: the catalogue's tables of every hardware
+// What both fuzz targets share: sessions on the tables of every hardware
 // generation, emulated chips held in sealed memory files, and pointing a
 // region record at such a chip instead of at sysfs.
 //
@@ -18,8 +18,9 @@ struct fuzz_tables {
     const eeprom_value_t *values;
     eeprom_t *const *regions;
 };
-// Core first and second generation, strap first and second generation.
-extern const fuzz_tables fuzz_table_sets[4];
+// Core first and second generation, strap first and second generation, each
+// a session's copy (filled before the first input).
+extern fuzz_tables fuzz_table_sets[4];
 constexpr size_t FUZZ_TABLE_SETS = 4;
 
 // The largest chip an input can describe: a 24c64 and a little more, so that

@@ -46,39 +46,58 @@ const command_t commands[] = {
 
 namespace {
 
+// The tool's session: diagnostics on standard error, values on standard
+// output, every lock kept until the process ends.
+void to_stderr(void *, const char *text) { fputs(text, stderr); }
+
+// A value: standard error flushed first, so a terminal shows label and
+// value on one line, then the value alone on standard output, then the
+// newline (or the report of a failed standard output) on standard error.
+eeprom_status_t to_stdout(void *, const char *text, size_t length) {
+    fflush(stderr);
+    fwrite(text, 1, length, stdout);
+    return eeprom_end_value();
+}
+
+eeprom_session tool;
+
+}  // namespace
+
+namespace {
+
 void print_usage() {
     printf("\n%s <cmd> <item (optional)> <item_val (optional)>\n", EEPROM_PROGRAM_NAME);
     printf("e.g. %s help\n\n", EEPROM_PROGRAM_NAME);
 }
 
 // "For a list of items run: vellum help COMMAND".
-void print_hint(const char *command) {
-    fprintf(stderr, "For a list of items run:\n%s help %s\n\n", EEPROM_PROGRAM_NAME, command);
+void print_hint(const eeprom_session *s, const char *command) {
+    eeprom_diag(s, "For a list of items run:\n%s help %s\n\n", EEPROM_PROGRAM_NAME, command);
 }
 
-int not_found(const char *text, const command_t &command) {
-    fprintf(stderr, "\n%s was not found!\n", text);
-    print_hint(command.name);
+int not_found(const eeprom_session *s, const char *text, const command_t &command) {
+    eeprom_diag(s, "\n%s was not found!\n", text);
+    print_hint(s, command.name);
     return EEPROM_ERROR_INVALID_PARAM;
 }
 
 // Checks the row's word count and resolves its target, then runs it. An
 // empty word (an unset shell variable, say) would begin every name: it names
 // nothing, and is refused before the tables, and so the devices, are looked at.
-int run_command(const command_t &command, int argc, char **argv) {
+int run_command(eeprom_session *session, const command_t &command, int argc, char **argv) {
     if (command.counted && (argc < command.min_words ||
                             (command.max_words >= 0 && argc > command.max_words))) {
-        fputs(command.wrong_count, stderr);
-        print_hint(command.name);
+        eeprom_report(session, {command.wrong_count});
+        print_hint(session, command.name);
         return EEPROM_ERROR_INVALID_PARAM;
     }
-    command_args args = {argc, argv, nullptr, nullptr, nullptr};
+    command_args args = {session, argc, argv, nullptr, nullptr, nullptr};
     if (command.target == target::item) {
-        args.item = argv[0][0] != '\0' ? eeprom_find_item(argv[0], false) : nullptr;
-        if (!args.item) return not_found(argv[0], command);
+        args.item = argv[0][0] != '\0' ? eeprom_find_item(session, argv[0], false) : nullptr;
+        if (!args.item) return not_found(session, argv[0], command);
     } else if (command.target == target::region) {
-        args.region = argv[0][0] != '\0' ? eeprom_find_region(argv[0], &args.family) : nullptr;
-        if (!args.region) return not_found(argv[0], command);
+        args.region = argv[0][0] != '\0' ? eeprom_find_region(session, argv[0], false, &args.family) : nullptr;
+        if (!args.region) return not_found(session, argv[0], command);
     }
     return command.handler(args);
 }
@@ -101,7 +120,7 @@ bool privileges_borrowed() {
     // system calls on every run.
     if (getauxval(AT_SECURE) == 0) return false;
     if (getuid() == geteuid() && getgid() == getegid()) return false;
-    fprintf(stderr, "%s must not run setuid or setgid\n", EEPROM_PROGRAM_NAME);
+    eeprom_report(&tool, {EEPROM_PROGRAM_NAME " must not run setuid or setgid\n"});
     return true;
 }
 
@@ -114,18 +133,18 @@ int cmd_version(const command_args &) {
 
 // Under a command that takes a region or an item, the names it accepts on
 // the fitted hardware.
-int cmd_help(const command_args &) {
+int cmd_help(const command_args &a) {
     printf("\nCOMMAND                DESCRIPTION\n");
     printf("----------------------------------------\n");
     for (const command_t *command = commands; command->name[0] != '\0'; ++command) {
         printf("%s %*c  %s\n", command->name, 20 - static_cast<int>(strlen(command->name)),
                ' ', command->description);
         if (command->target == target::region) {
-            list_names(core_eeproms());
-            list_names(strap_eeproms());
+            list_names(core_eeproms(a.session));
+            list_names(strap_eeproms(a.session));
         } else if (command->target == target::item) {
-            list_names(core_values());
-            list_names(strap_values());
+            list_names(core_values(a.session));
+            list_names(strap_values(a.session));
         }
     }
     return EEPROM_SUCCESS;
@@ -134,6 +153,10 @@ int cmd_help(const command_args &) {
 int main(int argc, char **argv) {
     // Before anything is opened, so the chip never lands on 0, 1 or 2.
     if (!eeprom_occupy_std_fds()) return EEPROM_ERROR_OPEN;
+    eeprom_session_init(&tool);
+    tool.diag = to_stderr;
+    tool.value = to_stdout;
+    tool.keep_locks = true;
     if (privileges_borrowed()) return EEPROM_ERROR_OPEN;
     // Standard output gets its buffer here rather than from the C library on
     // first use, which would examine the descriptor (a system call) and
@@ -144,7 +167,7 @@ int main(int argc, char **argv) {
         print_usage();
         return eeprom_stdout_finish(EEPROM_SUCCESS);
     }
-    const command_args rest = {argc - 2, argv + 2, nullptr, nullptr, nullptr};
+    const command_args rest = {&tool, argc - 2, argv + 2, nullptr, nullptr, nullptr};
     // The options people try on any tool do what the commands do. Only
     // these exact words: the table's prefix match does not apply to them.
     if (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0)
@@ -158,7 +181,7 @@ int main(int argc, char **argv) {
     for (const command_t *command = commands; command->name[0] != '\0'; ++command) {
         if (!eeprom_name_matches(argv[1], command->name, false)) continue;
         matched = true;
-        result = run_command(*command, argc - 2, argv + 2);
+        result = run_command(&tool, *command, argc - 2, argv + 2);
     }
     if (!matched) {
         printf("\n ** Command not found. (Type 'help')\n");

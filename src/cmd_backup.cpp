@@ -9,11 +9,11 @@
 
 int cmd_dump(const command_args &a) {
     eeprom_t *region = a.region;
-    eeprom_status_t status = eeprom_refuse_chip_path(a.argv[1]);
+    eeprom_status_t status = eeprom_refuse_chip_path(a.session, a.argv[1]);
     if (status == EEPROM_SUCCESS) status = eeprom_open(region);
     if (status == EEPROM_SUCCESS) status = eeprom_read_stored(region);
     if (status != EEPROM_SUCCESS) return status;
-    return eeprom_save_file(region->name, a.argv[1], region->data, static_cast<size_t>(region->size));
+    return eeprom_save_file(a.session, region->name, a.argv[1], region->data, static_cast<size_t>(region->size));
 }
 
 // The device is opened only for a valid image.
@@ -23,10 +23,10 @@ int cmd_restore(const command_args &a) {
     static uint8_t image[EEPROM_IMAGE_MAX_LEN];
     int32_t size = 0;
     const eeprom_status_t status =
-        eeprom_load_file(filename, image, eeprom_capacity(region), &size);
+        eeprom_load_file(a.session, filename, image, eeprom_capacity(region), &size);
     if (status != EEPROM_SUCCESS) return status;
     if (!eeprom_valid_image(region, image, size)) {
-        fprintf(stderr, "%s is not a valid %s image\n", filename, region->name);
+        eeprom_diag(a.session, "%s is not a valid %s image\n", filename, region->name);
         return EEPROM_ERROR_INVALID_DATA;
     }
     return eeprom_restore(region, image, size);

@@ -39,8 +39,8 @@ eeprom_status_t check_family(eeprom_t *const *regions, const eeprom_value_t *val
 
 }  // namespace
 
-int cmd_check(const command_args &) {
-    eeprom_status_t status = check_family(core_eeproms(), core_values(), EEPROM_SUCCESS);
+int cmd_check(const command_args &a) {
+    eeprom_status_t status = check_family(core_eeproms(a.session), core_values(a.session), EEPROM_SUCCESS);
     // A failure of standard output is reported once, by main's final flush.
-    return check_family(strap_eeproms(), strap_values(), status);
+    return check_family(strap_eeproms(a.session), strap_values(a.session), status);
 }

@@ -123,10 +123,10 @@ eeprom_status_t write_items(const eeprom_value_t *values, const loaded_set &set,
 
 }  // namespace
 
-int cmd_export(const command_args &) {
+int cmd_export(const command_args &a) {
     loaded_set set = {};
-    load_family(core_eeproms(), &set);
-    load_family(strap_eeproms(), &set);
+    load_family(core_eeproms(a.session), &set);
+    load_family(strap_eeproms(a.session), &set);
 
     eeprom_status_t status = EEPROM_SUCCESS;
     for (int i = 0; i < set.count && status == EEPROM_SUCCESS; ++i) status = set.regions[i].status;
@@ -137,8 +137,8 @@ int cmd_export(const command_args &) {
     write_regions(set);
     fputs(", \"items\": {", stdout);
     bool first = true;
-    status = write_items(core_values(), set, &first, status);
-    status = write_items(strap_values(), set, &first, status);
+    status = write_items(core_values(a.session), set, &first, status);
+    status = write_items(strap_values(a.session), set, &first, status);
     fputs("}}\n", stdout);
     // A failure of standard output is reported once, by main's final flush.
     return status;

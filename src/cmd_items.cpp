@@ -23,7 +23,7 @@ int cmd_get(const command_args &a) { return a.item->get(a.item, a.argc - 1, a.ar
 
 int cmd_set(const command_args &a) { return a.item->set(a.item, a.argc - 1, a.argv + 1); }
 
-int cmd_print_all(const command_args &) {
+int cmd_print_all(const command_args &a) {
     // Every item is listed; a failure of standard output is reported once,
     // at the end.
     eeprom_stdout_defer();
@@ -31,9 +31,9 @@ int cmd_print_all(const command_args &) {
     // both streams go to one place.
     printf("Core EEPROM Data:\n");
     fflush(stdout);
-    print_values(core_values());
+    print_values(core_values(a.session));
     printf("\nStrap EEPROM Data:\n");
     fflush(stdout);
-    print_values(strap_values());
+    print_values(strap_values(a.session));
     return EEPROM_SUCCESS;
 }

@@ -10,6 +10,7 @@ enum class command_target { none, item, region };
 
 // The words after the command word, and what main resolved from the first.
 struct command_args {
+    eeprom_session *session;
     int argc;
     char **argv;
     const eeprom_value_t *item;    // command_target::item

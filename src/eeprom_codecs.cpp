@@ -8,7 +8,7 @@
 // the chip only through the store's item read and write.
 #include "eeprom_common.h"
 #include "eeprom_internal.h"
-#include "std_streams.h"
+#include "eeprom_session.h"
 
 #include <cstdio>
 #include <cstring>
@@ -24,10 +24,10 @@ namespace {
 // that did not reach standard output is a failure, reported in place of the
 // newline.
 eeprom_status_t print_value(const eeprom_value_t *value, const void *text, size_t length) {
-    eeprom_report({value->name, ": "});
-    fflush(stderr);
-    fwrite(text, 1, length, stdout);
-    return eeprom_end_value();
+    const eeprom_session *s = value->eeprom->session;
+    eeprom_report(s, {value->name, ": "});
+    return s && s->value ? s->value(s->user, static_cast<const char *>(text), length)
+                         : EEPROM_SUCCESS;
 }
 
 // White space as the C locale knows it: blank, \t, \n, \v, \f and \r.
@@ -127,17 +127,17 @@ namespace {
 eeprom_status_t parse_unsigned(const eeprom_value_t *value, int argc, char **argv,
                                uint8_t *dst, uint32_t max, const char *type) {
     if (argc != 1) {
-        eeprom_refuse("\nset uint command requires an item value!\n");
+        eeprom_refuse(value->eeprom->session, "\nset uint command requires an item value!\n");
         return EEPROM_ERROR_INVALID_PARAM;
     }
     decimal_t d;
     if (!parse_decimal(argv[0], &d)) {
-        eeprom_refuse("\nset %s value - %s - incorrect length!\n", type, argv[0]);
+        eeprom_refuse(value->eeprom->session, "\nset %s value - %s - incorrect length!\n", type, argv[0]);
         return EEPROM_ERROR_INVALID_PARAM;
     }
     const uint32_t number = wrap_unsigned(d);
     if (d.magnitude >= DECIMAL_TOO_LARGE || number > max) {
-        eeprom_refuse("\nset %s value - %s - would overflow!\n", type, argv[0]);
+        eeprom_refuse(value->eeprom->session, "\nset %s value - %s - would overflow!\n", type, argv[0]);
         return EEPROM_ERROR_INVALID_PARAM;
     }
     uint8_t buf[sizeof(uint32_t)];
@@ -176,11 +176,11 @@ eeprom_status_t eeprom_parse_char(const eeprom_value_t *value, int argc, char **
     EEPROM_ASSERT(value);
     EEPROM_ASSERT(argv);
     if (argc != 1) {
-        eeprom_refuse("\nset char command requires an item value!\n");
+        eeprom_refuse(value->eeprom->session, "\nset char command requires an item value!\n");
         return EEPROM_ERROR_INVALID_PARAM;
     }
     if (strlen(argv[0]) != value->length) {
-        eeprom_refuse("\nset %s = %s requires 1 character!\n", value->name, argv[0]);
+        eeprom_refuse(value->eeprom->session, "\nset %s = %s requires 1 character!\n", value->name, argv[0]);
         return EEPROM_ERROR_INVALID_PARAM;
     }
     memcpy(dst, argv[0], value->length);
@@ -215,12 +215,12 @@ eeprom_status_t eeprom_parse_string(const eeprom_value_t *value, int argc, char 
     EEPROM_ASSERT(value);
     EEPROM_ASSERT(argv);
     if (argc != 1) {
-        eeprom_refuse("\nset string command requires an item value!\n");
+        eeprom_refuse(value->eeprom->session, "\nset string command requires an item value!\n");
         return EEPROM_ERROR_INVALID_PARAM;
     }
     const size_t length = strlen(argv[0]);
     if (length + 1 > value->length) {
-        eeprom_refuse("\nset %s = %s requires string to be less than %d bytes!\n",
+        eeprom_refuse(value->eeprom->session, "\nset %s = %s requires string to be less than %d bytes!\n",
                 value->name, argv[0], value->length);
         return EEPROM_ERROR_INVALID_PARAM;
     }
@@ -254,18 +254,18 @@ eeprom_status_t eeprom_parse_mac_address(const eeprom_value_t *value, int argc,
     EEPROM_ASSERT(argv);
     EEPROM_ASSERT(value->length == EEPROM_MAC_ADDR_LEN);
     if (argc != 1) {
-        eeprom_refuse("\nset mac address command requires an item value!\n");
+        eeprom_refuse(value->eeprom->session, "\nset mac address command requires an item value!\n");
         return EEPROM_ERROR_INVALID_PARAM;
     }
     unsigned int pair[EEPROM_MAC_ADDR_LEN];
     if (!parse_mac_pairs(argv[0], pair)) {
-        eeprom_refuse("\nset mac address - %s - incorrect length!\n", argv[0]);
+        eeprom_refuse(value->eeprom->session, "\nset mac address - %s - incorrect length!\n", argv[0]);
         return EEPROM_ERROR_INVALID_PARAM;
     }
     for (uint32_t i = 0; i < EEPROM_MAC_ADDR_LEN; ++i) {
         // Two digits never exceed 0xFF; the range is checked all the same.
         if (pair[i] > 0xFF) {
-            eeprom_refuse("\nset mac address - %s - entry out of range!\n", argv[0]);
+            eeprom_refuse(value->eeprom->session, "\nset mac address - %s - entry out of range!\n", argv[0]);
             return EEPROM_ERROR_INVALID_PARAM;
         }
         dst[i] = static_cast<uint8_t>(pair[i]);
@@ -316,19 +316,20 @@ int32_t eeprom_format_ipd_xyz(const eeprom_value_t *, const uint8_t *f, char *ou
                     static_cast<int16_t>(get_le16(f + 2)), static_cast<int16_t>(get_le16(f + 4)));
 }
 
-eeprom_status_t parse_ipd_axis(const char *text, const char *axis, int16_t *dst) {
+eeprom_status_t parse_ipd_axis(const char *text, const char *axis, int16_t *dst,
+                               const eeprom_session *session) {
     EEPROM_ASSERT(text);
     EEPROM_ASSERT(axis);
     EEPROM_ASSERT(dst);
     decimal_t d;
     if (!parse_decimal(text, &d)) {
-        eeprom_refuse("\nset IPD %s value - %s - incorrect length!\n", axis, text);
+        eeprom_refuse(session, "\nset IPD %s value - %s - incorrect length!\n", axis, text);
         return EEPROM_ERROR_INVALID_PARAM;
     }
     // The typed number itself must be in range; nothing wraps into it.
     const bool fits = d.negative ? d.magnitude <= 32768 : d.magnitude <= 32767;
     if (!fits) {
-        eeprom_refuse("\nset IPD %s value - %s - would overflow!\n", axis, text);
+        eeprom_refuse(session, "\nset IPD %s value - %s - would overflow!\n", axis, text);
         return EEPROM_ERROR_INVALID_PARAM;
     }
     const int32_t number = d.negative ? -static_cast<int32_t>(d.magnitude)
@@ -343,13 +344,13 @@ eeprom_status_t eeprom_parse_ipd_xyz(const eeprom_value_t *value, int argc, char
     EEPROM_ASSERT(argv);
     EEPROM_ASSERT(value->length == sizeof(ipd_position_t));
     if (argc != 3) {
-        eeprom_refuse("\nset IPD XYZ command requires three item values!\n");
+        eeprom_refuse(value->eeprom->session, "\nset IPD XYZ command requires three item values!\n");
         return EEPROM_ERROR_INVALID_PARAM;
     }
     int16_t axis[3];
     static const char *const letters[3] = {"X", "Y", "Z"};
     for (int i = 0; i < 3; ++i) {
-        const eeprom_status_t status = parse_ipd_axis(argv[i], letters[i], &axis[i]);
+        const eeprom_status_t status = parse_ipd_axis(argv[i], letters[i], &axis[i], value->eeprom->session);
         if (status != EEPROM_SUCCESS) return status;
     }
     for (int i = 0; i < 3; ++i) put_le16(dst + 2 * i, static_cast<uint16_t>(axis[i]));
@@ -371,22 +372,22 @@ eeprom_status_t eeprom_get_binary(const eeprom_value_t *value, int argc, char **
     uint8_t field[EEPROM_VALUE_MAX_LEN];
     EEPROM_ASSERT(value->length <= sizeof field);
     if (argc > 0) {
-        const eeprom_status_t refused = eeprom_refuse_chip_path(argv[0]);
+        const eeprom_status_t refused = eeprom_refuse_chip_path(value->eeprom->session, argv[0]);
         if (refused != EEPROM_SUCCESS) return refused;
     }
     const eeprom_status_t status = eeprom_read_value(value, field);
     if (argc <= 0 && status == EEPROM_SUCCESS) {
-        fprintf(stderr, "%s set, specify filename to save\n", value->name);
+        eeprom_diag(value->eeprom->session, "%s set, specify filename to save\n", value->name);
         return EEPROM_ERROR_INVALID_PARAM;
     }
     if (status != EEPROM_SUCCESS) return status;
 
     const uint16_t length = get_le16(field);
     if (length > value->length - 2) {
-        fprintf(stderr, "%s appear valid, but has illegal length: %d!\n", value->name, length);
+        eeprom_diag(value->eeprom->session, "%s appear valid, but has illegal length: %d!\n", value->name, length);
         return EEPROM_ERROR_INVALID_DATA;
     }
-    return eeprom_save_file(value->name, argv[0], field + 2, length);
+    return eeprom_save_file(value->eeprom->session, value->name, argv[0], field + 2, length);
 }
 
 // The data in base64, standard alphabet, padded with '='.
@@ -418,12 +419,13 @@ eeprom_status_t eeprom_parse_binary(const eeprom_value_t *value, int argc, char 
     EEPROM_ASSERT(value);
     EEPROM_ASSERT(argv);
     if (argc <= 0) {
-        eeprom_refuse("\nMust specify a file to load data from\n");
+        eeprom_refuse(value->eeprom->session, "\nMust specify a file to load data from\n");
         return EEPROM_ERROR_INVALID_PARAM;
     }
     memset(dst, 0, value->length);
     int32_t got = 0;
-    const eeprom_status_t status = eeprom_load_file(argv[0], dst + 2, value->length - 2, &got);
+    const eeprom_status_t status = eeprom_load_file(value->eeprom->session, argv[0], dst + 2,
+                                                      value->length - 2, &got);
     if (status != EEPROM_SUCCESS) return status;
     put_le16(dst, static_cast<uint16_t>(got));
     return EEPROM_SUCCESS;

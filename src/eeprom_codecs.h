@@ -59,7 +59,8 @@ EEPROM_KIND(EEPROM_KIND_BINARY, binary, eeprom_format_binary, EEPROM_JSON_TEXT);
 // Text printed on standard error before the complaint of a conversion step
 // that refuses a value, if one does (nullptr: nothing). Lets a caller that
 // checks many values name the one refused.
-void eeprom_refusal_heading(const char *heading);
+void eeprom_refusal_heading(eeprom_session *s, const char *heading);
 
 // Converts one IPD coordinate ("X", "Y" or "Z") for eeprom_set_ipd_xyz.
-eeprom_status_t parse_ipd_axis(const char *text, const char *axis, int16_t *dst);
+eeprom_status_t parse_ipd_axis(const char *text, const char *axis, int16_t *dst,
+                               const eeprom_session *session = nullptr);

@@ -10,13 +10,19 @@
 //                     raw images for backup and restore
 //   eeprom_files.h    files named by the user
 //   eeprom_codecs.h   the value kinds: words to bytes and bytes to text
+//   eeprom_apply.h    provisioning files: every line checked, each region
+//                     stored once
+//   eeprom_session.h  what one user of the store owns: the fitted tables,
+//                     open chips, lookup memory, where diagnostics go
 #pragma once
 
 #include "eeprom_records.h"
 
+#include "eeprom_apply.h"
 #include "eeprom_codecs.h"
 #include "eeprom_files.h"
 #include "eeprom_image.h"
 #include "eeprom_items.h"
 #include "eeprom_lookup.h"
 #include "eeprom_regions.h"
+#include "eeprom_session.h"

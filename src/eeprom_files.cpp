@@ -2,7 +2,9 @@
 // fixed buffers; saved ones replace the previous file only once they are
 // complete on disk.
 #include "eeprom_files.h"
+#include "eeprom_image.h"
 #include "eeprom_internal.h"
+#include "eeprom_session.h"
 
 #include <fcntl.h>
 #include <limits.h>
@@ -39,32 +41,25 @@ bool resolve(const char *filename, char *out) {
     return eeprom_join(out + n, PATH_MAX - n, {"/", name}) == strlen(name) + 1;
 }
 
-eeprom_status_t refuse_chip(const char *filename) {
-    eeprom_refuse("\n%s is an EEPROM of the headset!\n", filename);
+eeprom_status_t refuse_chip(const eeprom_session *s, const char *filename) {
+    eeprom_refuse(s, "\n%s is an EEPROM of the headset!\n", filename);
     return EEPROM_ERROR_INVALID_PARAM;
 }
 
-// The file being applied, while apply reads its lines.
-struct applied_file {
-    bool active;
-    dev_t dev;
-    ino_t ino;
-    const char *prefix;
-};
-applied_file applied;
-
 }  // namespace
 
-eeprom_status_t eeprom_refuse_chip_path(const char *filename) {
+eeprom_status_t eeprom_refuse_chip_path(const eeprom_session *s, const char *filename) {
     EEPROM_ASSERT(filename);
     char resolved[PATH_MAX];
     if (!resolve(filename, resolved)) return EEPROM_SUCCESS;
     if (strcmp(resolved, "/sys") == 0 || strncmp(resolved, "/sys/", 5) == 0)
-        return refuse_chip(filename);
+        return refuse_chip(s, filename);
     return EEPROM_SUCCESS;
 }
 
-void eeprom_applying(int fd) {
+void eeprom_applying(eeprom_session *s, int fd) {
+    EEPROM_ASSERT(s);
+    eeprom_applied_file &applied = s->applied;
     struct stat st;
     applied.active = fd >= 0 && fstat(fd, &st) == 0;
     if (applied.active) {
@@ -74,24 +69,28 @@ void eeprom_applying(int fd) {
     applied.prefix = "";
 }
 
-void eeprom_applying_line(const char *prefix) { applied.prefix = prefix; }
+void eeprom_applying_line(eeprom_session *s, const char *prefix) {
+    EEPROM_ASSERT(s);
+    s->applied.prefix = prefix;
+}
 
-eeprom_status_t eeprom_open_file(const char *filename, int *fd) {
+eeprom_status_t eeprom_open_file(const eeprom_session *s, const char *filename, int *fd) {
     EEPROM_ASSERT(filename);
     EEPROM_ASSERT(fd);
-    const eeprom_status_t refused = eeprom_refuse_chip_path(filename);
+    const eeprom_status_t refused = eeprom_refuse_chip_path(s, filename);
     if (refused != EEPROM_SUCCESS) return refused;
     *fd = open(filename, O_RDONLY | O_CLOEXEC);
     if (*fd < 0) {
-        eeprom_refuse("\nFailed to open file %s for reading on error: %d\n", filename, errno);
+        eeprom_refuse(s, "\nFailed to open file %s for reading on error: %d\n", filename, errno);
         return EEPROM_ERROR_INVALID_PARAM;
     }
     struct stat st;
-    if (applied.active && fstat(*fd, &st) == 0 && st.st_dev == applied.dev &&
-        st.st_ino == applied.ino) {
+    const eeprom_applied_file *applied = s ? &s->applied : nullptr;
+    if (applied && applied->active && fstat(*fd, &st) == 0 && st.st_dev == applied->dev &&
+        st.st_ino == applied->ino) {
         close(*fd);
         *fd = -1;
-        fprintf(stderr, "%s%s is the file being applied\n", applied.prefix, filename);
+        eeprom_diag(s, "%s%s is the file being applied\n", applied->prefix, filename);
         return EEPROM_ERROR_INVALID_PARAM;
     }
     return EEPROM_SUCCESS;
@@ -119,36 +118,36 @@ load_result read_to_end(int fd, uint8_t *data, size_t limit, size_t *got) {
 
 }  // namespace
 
-eeprom_status_t eeprom_load_file(const char *filename, uint8_t *dst, int32_t limit,
-                                 int32_t *got) {
+eeprom_status_t eeprom_load_file(const eeprom_session *s, const char *filename, uint8_t *dst,
+                                 int32_t limit, int32_t *got) {
     EEPROM_ASSERT(dst);
     EEPROM_ASSERT(got);
     *got = 0;
     int fd = -1;
-    const eeprom_status_t opened = eeprom_open_file(filename, &fd);
+    const eeprom_status_t opened = eeprom_open_file(s, filename, &fd);
     if (opened != EEPROM_SUCCESS) return opened;
     struct stat st;
     if (fstat(fd, &st) != 0) {
         close(fd);
-        eeprom_refuse("\nFailed to stat file %s on error: %d\n", filename, errno);
+        eeprom_refuse(s, "\nFailed to stat file %s on error: %d\n", filename, errno);
         return EEPROM_ERROR_INVALID_PARAM;
     }
     // Only a regular file has a size worth checking up front; pipes and
     // devices are read to their end below.
     if (S_ISREG(st.st_mode) && st.st_size > limit) {
         close(fd);
-        eeprom_refuse("\nFile Size too large %ld > %d\n", static_cast<long>(st.st_size), limit);
+        eeprom_refuse(s, "\nFile Size too large %ld > %d\n", static_cast<long>(st.st_size), limit);
         return EEPROM_ERROR_INVALID_PARAM;
     }
     size_t n = 0;
     const load_result result = read_to_end(fd, dst, static_cast<size_t>(limit), &n);
     close(fd);
     if (result == load_result::read_error) {
-        eeprom_refuse("\nRead Failed, errno: %d\n", errno);
+        eeprom_refuse(s, "\nRead Failed, errno: %d\n", errno);
         return EEPROM_ERROR_READ;
     }
     if (result == load_result::too_large) {
-        eeprom_refuse("\nFile Size too large %ld > %d\n", static_cast<long>(limit) + 1, limit);
+        eeprom_refuse(s, "\nFile Size too large %ld > %d\n", static_cast<long>(limit) + 1, limit);
         return EEPROM_ERROR_INVALID_PARAM;
     }
     *got = static_cast<int32_t>(n);
@@ -206,8 +205,8 @@ bool replaceable(const char *filename, const struct stat *st, bool exists, repla
 // INT, TERM and HUP wait while the temporary file exists, so that no signal
 // leaves it behind. Returns false, the temporary file removed, on failure;
 // `created` says whether it could be made at all.
-bool replace(const replacement &r, const char *label, const uint8_t *data, size_t length,
-             bool *created) {
+bool replace(const eeprom_session *s, const replacement &r, const char *label,
+             const uint8_t *data, size_t length, bool *created) {
     sigset_t blocked, previous;
     sigemptyset(&blocked);
     sigaddset(&blocked, SIGINT);
@@ -220,7 +219,7 @@ bool replace(const replacement &r, const char *label, const uint8_t *data, size_
     *created = fd >= 0;
     bool saved = false;
     if (*created) {
-        eeprom_report({label, ": "});
+        eeprom_report(s, {label, ": "});
         fflush(stderr);
         saved = fchmod(fd, r.mode) == 0 && write_all(fd, data, length) && fsync(fd) == 0;
         saved = close(fd) == 0 && saved;
@@ -233,24 +232,24 @@ bool replace(const replacement &r, const char *label, const uint8_t *data, size_
 
 }  // namespace
 
-eeprom_status_t eeprom_save_file(const char *label, const char *filename, const uint8_t *data,
-                                 size_t length) {
+eeprom_status_t eeprom_save_file(const eeprom_session *s, const char *label,
+                                 const char *filename, const uint8_t *data, size_t length) {
     EEPROM_ASSERT(label);
     EEPROM_ASSERT(filename);
     struct stat st;
     const bool exists = stat(filename, &st) == 0;
-    if (exists && eeprom_is_open_chip(st)) return refuse_chip(filename);
+    if (exists && eeprom_is_open_chip(s, st)) return refuse_chip(s, filename);
 
-    static replacement r;
+    replacement r;
     if (replaceable(filename, &st, exists, &r)) {
         bool created = false;
-        const bool saved = replace(r, label, data, length, &created);
+        const bool saved = replace(s, r, label, data, length, &created);
         if (created) {
             if (!saved) {
-                fprintf(stderr, "Write Failed!\n");
+                eeprom_diag(s, "Write Failed!\n");
                 return EEPROM_ERROR_WRITE;
             }
-            eeprom_report({filename, " written\n"});
+            eeprom_report(s, {filename, " written\n"});
             return EEPROM_SUCCESS;
         }
         // No file can be made beside it (a read-only folder): written in place.
@@ -258,10 +257,10 @@ eeprom_status_t eeprom_save_file(const char *label, const char *filename, const 
 
     FILE *file = fopen(filename, "wb");
     if (!file) {
-        fprintf(stderr, "\nFailed to create file %s for writing on error: %d\n", filename, errno);
+        eeprom_diag(s, "\nFailed to create file %s for writing on error: %d\n", filename, errno);
         return EEPROM_ERROR_INVALID_PARAM;
     }
-    eeprom_report({label, ": "});
+    eeprom_report(s, {label, ": "});
     fflush(stderr);
     // The data is only saved once the file has taken all of it: a full disk
     // shows up at the flush or the close, not at the buffered write.
@@ -269,10 +268,10 @@ eeprom_status_t eeprom_save_file(const char *label, const char *filename, const 
     saved = fflush(file) == 0 && saved;
     saved = fclose(file) == 0 && saved;
     if (!saved) {
-        fprintf(stderr, "Write Failed!\n");
+        eeprom_diag(s, "Write Failed!\n");
         return EEPROM_ERROR_WRITE;
     }
-    eeprom_report({filename, " written\n"});
+    eeprom_report(s, {filename, " written\n"});
     return EEPROM_SUCCESS;
 }
 

@@ -5,6 +5,7 @@
 #include "eeprom_image.h"
 #include "eeprom_internal.h"
 #include "eeprom_lookup.h"
+#include "eeprom_session.h"
 
 #include <fcntl.h>
 #include <time.h>
@@ -43,9 +44,9 @@ long elapsed_ms(const timespec &start) {
     return (now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
 }
 
-int lock_region(int fd, const eeprom_t *e) {
+int lock_region(int fd, const eeprom_t *e, bool shared) {
     struct flock lock = {};
-    lock.l_type = F_WRLCK;
+    lock.l_type = shared ? F_RDLCK : F_WRLCK;
     lock.l_whence = SEEK_SET;
     lock.l_start = e->offset;
     lock.l_len = eeprom_buffer_capacity(e->layouts);
@@ -60,12 +61,6 @@ int lock_region(int fd, const eeprom_t *e) {
         nanosleep(&pause, nullptr);
     }
 }
-
-// The chips this process has open, for telling a file argument that is one
-// of them (through a link or a bind mount) from an ordinary file.
-constexpr int MAX_OPEN_CHIPS = 8;
-int open_chips[MAX_OPEN_CHIPS];
-int open_chip_count = 0;
 
 }  // namespace
 
@@ -91,11 +86,11 @@ ssize_t eeprom_transfer(eeprom_xfer op, int fd, uint8_t *buf, size_t count, off_
     return n;
 }
 
-bool eeprom_is_open_chip(const struct stat &file) {
-    for (int i = 0; i < open_chip_count; ++i) {
+bool eeprom_is_open_chip(const eeprom_session *s, const struct stat &file) {
+    for (int i = 0; s && i < s->region_count; ++i) {
         struct stat chip;
-        if (fstat(open_chips[i], &chip) == 0 && chip.st_dev == file.st_dev &&
-            chip.st_ino == file.st_ino)
+        if (s->regions[i].fd >= 0 && fstat(s->regions[i].fd, &chip) == 0 &&
+            chip.st_dev == file.st_dev && chip.st_ino == file.st_ino)
             return true;
     }
     return false;
@@ -106,33 +101,36 @@ bool eeprom_is_open_chip(const struct stat &file) {
 
 eeprom_status_t eeprom_open(eeprom_t *eeprom) {
     EEPROM_ASSERT(eeprom);
+    EEPROM_ASSERT(eeprom->data);  // a session's copy, not the catalogue's template
     if (eeprom->fd >= 0) return EEPROM_SUCCESS;
 
     if (eeprom->path[0] == '\0') {
         const int found = eeprom_find(eeprom->sysfs_name, eeprom);
         if (found < 0) return found;
         if (found == 0) {
-            fprintf(stderr, "Failed to find %s in sysfs - check dts files\n",
+            eeprom_diag(eeprom->session, "Failed to find %s in sysfs - check dts files\n",
                     eeprom->sysfs_name);
             return EEPROM_ERROR_NOT_FOUND;
         }
-        eeprom_report({"Found ", eeprom->name, " EEPROM at: ", eeprom->path, "\n"});
+        eeprom_report(eeprom->session, {"Found ", eeprom->name, " EEPROM at: ", eeprom->path, "\n"});
     }
 
-    const int fd = open(eeprom->path, O_RDWR | O_CLOEXEC);
+    // A read-only session reads with a shared lock; its stores are refused.
+    const bool read_only = eeprom->session && eeprom->session->read_only;
+    const int fd = open(eeprom->path, (read_only ? O_RDONLY : O_RDWR) | O_CLOEXEC);
     if (fd < 0) {
-        fprintf(stderr, "Open %s EEPROM %s Failed on: %d\n", eeprom->name,
-                eeprom->path, errno);
+        eeprom_diag(eeprom->session, "Open %s EEPROM %s Failed on: %d\n", eeprom->name,
+                    eeprom->path, errno);
         return EEPROM_ERROR_OPEN;
     }
-    const int err = lock_region(fd, eeprom);
+    eeprom->write_errno = read_only ? EBADF : 0;
+    const int err = lock_region(fd, eeprom, read_only);
     if (err != 0) {
-        fprintf(stderr, "Lock %s EEPROM %s Failed on: %d\n", eeprom->name, eeprom->path, err);
+        eeprom_diag(eeprom->session, "Lock %s EEPROM %s Failed on: %d\n", eeprom->name, eeprom->path, err);
         close(fd);
         return EEPROM_ERROR_OPEN;
     }
     eeprom->fd = fd;
-    if (open_chip_count < MAX_OPEN_CHIPS) open_chips[open_chip_count++] = fd;
     return EEPROM_SUCCESS;
 }
 
@@ -163,7 +161,7 @@ eeprom_status_t eeprom_read(eeprom_t *eeprom) {
     eeprom->loaded = false;
     if (eeprom_transfer(eeprom_xfer::read, eeprom->fd, eeprom->data, EEPROM_HEADER_SIZE,
                         eeprom->offset, false) != static_cast<ssize_t>(EEPROM_HEADER_SIZE)) {
-        fprintf(stderr, "Read Header Failed on errno: %d\n", errno);
+        eeprom_diag(eeprom->session, "Read Header Failed on errno: %d\n", errno);
         return EEPROM_ERROR_READ;
     }
     eeprom_saw(eeprom, eeprom->data, 0, EEPROM_HEADER_SIZE);
@@ -172,35 +170,35 @@ eeprom_status_t eeprom_read(eeprom_t *eeprom) {
     const uint32_t magic = image_magic(eeprom);
     const uint32_t version = image_version(eeprom);
     if (magic == 0 || magic == 0xFFFFFFFF || version == 0 || version == 0xFFFFFFFF) {
-        fprintf(stderr, "EEPROM Uninitialized, run:\n\t%s reset %s\n",
+        eeprom_diag(eeprom->session, "EEPROM Uninitialized, run:\n\t%s reset %s\n",
                 EEPROM_PROGRAM_NAME, eeprom->name);
         return EEPROM_ERROR_NO_INIT;
     }
     if (magic != eeprom->magic) {
-        fprintf(stderr, "EEPROM has unexpected magic number, contact Client\n");
+        eeprom_diag(eeprom->session, "EEPROM has unexpected magic number, contact Client\n");
         return EEPROM_ERROR_INVALID_DATA;
     }
     if (version > eeprom->latest_version) {
-        fprintf(stderr, "Unsupported EEPROM version, upgrade vellum binary.\n");
+        eeprom_diag(eeprom->session, "Unsupported EEPROM version, upgrade vellum binary.\n");
         return EEPROM_ERROR_UNSUPPORTED_VERSION;
     }
     const int32_t size = eeprom_layout_size(eeprom->layouts, version);
     if (size < 0) {
-        fprintf(stderr, "EEPROM version not supported, contact Client\n");
+        eeprom_diag(eeprom->session, "EEPROM version not supported, contact Client\n");
         return EEPROM_ERROR_INVALID_DATA;
     }
     eeprom->size = size;
     EEPROM_ASSERT(size_fits_buffer(eeprom));
 
     if (eeprom_transfer(eeprom_xfer::read, eeprom->fd, eeprom->data, size, eeprom->offset) != size) {
-        fprintf(stderr, "Read Data Failed on errno: %d\n", errno);
+        eeprom_diag(eeprom->session, "Read Data Failed on errno: %d\n", errno);
         return EEPROM_ERROR_READ;
     }
     eeprom_saw(eeprom, eeprom->data, 0, size);
 
     const uint8_t *stored = eeprom->data + size - EEPROM_CHECKSUM_SIZE;
     if (eeprom_checksum(eeprom->data, size - EEPROM_CHECKSUM_SIZE) != get_le16(stored)) {
-        fprintf(stderr, "EEPROM Checksum Corrupt. run TODO\n");
+        eeprom_diag(eeprom->session, "EEPROM Checksum Corrupt. run TODO\n");
         return EEPROM_ERROR_INVALID_DATA;
     }
     eeprom->loaded = true;
@@ -298,7 +296,7 @@ bool write_run(const eeprom_t *e, const uint8_t *bytes, span s) {
     if (eeprom_transfer(eeprom_xfer::write, e->fd, const_cast<uint8_t *>(bytes), s.count,
                         e->offset + s.at) == static_cast<ssize_t>(s.count))
         return true;
-    fprintf(stderr, "EEPROM write failed on errno: %d\n", errno);
+    eeprom_diag(e->session, "EEPROM write failed on errno: %d\n", errno);
     return false;
 }
 
@@ -316,12 +314,13 @@ bool read_back(eeprom_t *e, span s, const uint8_t *expected) {
 eeprom_status_t store(eeprom_t *eeprom, int32_t stored_size) {
     EEPROM_ASSERT(eeprom);
     EEPROM_ASSERT(size_fits_buffer(eeprom));
+    if (eeprom->write_errno != 0) return eeprom_refuse_store(eeprom);
 
     const uint32_t size = static_cast<uint32_t>(eeprom->size);
     const uint32_t body = size - EEPROM_CHECKSUM_SIZE;
     put_le16(eeprom->data + body, eeprom_checksum(eeprom->data, body));
 
-    static store_plan plan;
+    store_plan plan;
     plan_runs(eeprom, body, &plan);
     const span checksum = {body, EEPROM_CHECKSUM_SIZE};
     if (plan.runs == 0 && !differs(eeprom, body) && !differs(eeprom, body + 1)) {
@@ -360,7 +359,7 @@ eeprom_status_t store(eeprom_t *eeprom, int32_t stored_size) {
     verified = verified && (!longer || read_back(eeprom, old_checksum, guard));
     if (!verified) {
         eeprom_forget(eeprom);
-        fprintf(stderr, "EEPROM verify failed\n");
+        eeprom_diag(eeprom->session, "EEPROM verify failed\n");
         return EEPROM_ERROR_WRITE;
     }
     eeprom->loaded = true;
@@ -368,6 +367,12 @@ eeprom_status_t store(eeprom_t *eeprom, int32_t stored_size) {
 }
 
 }  // namespace
+
+eeprom_status_t eeprom_refuse_store(const eeprom_t *eeprom) {
+    eeprom_diag(eeprom->session, "Open %s EEPROM %s Failed on: %d\n", eeprom->name, eeprom->path,
+                eeprom->write_errno);
+    return EEPROM_ERROR_OPEN;
+}
 
 eeprom_status_t eeprom_write(eeprom_t *eeprom) { return store(eeprom, -1); }
 

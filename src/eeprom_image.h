@@ -16,8 +16,8 @@
 // be opened or stays locked elsewhere for 10 s, or the negated errno of the
 // lookup.
 eeprom_status_t eeprom_open(eeprom_t *eeprom);
-// Whether the file is one that this process has open as a region's chip.
-bool eeprom_is_open_chip(const struct stat &file);
+// Whether the file is one that the session has open as a region's chip.
+bool eeprom_is_open_chip(const eeprom_session *s, const struct stat &file);
 
 int32_t eeprom_layout_size(const eeprom_layout_t *layouts, uint32_t version);
 uint16_t eeprom_checksum(const uint8_t *data, uint32_t length);
@@ -42,4 +42,6 @@ void eeprom_read_raw(eeprom_t *eeprom, int32_t count);
 // what differs from the chip, and reads back what it wrote: 0 or 3. eeprom_write_over does the same over a stored image of
 // `stored_size` bytes of this region, known from its header (-1: none).
 eeprom_status_t eeprom_write(eeprom_t *eeprom);
+// A store on a chip open read-only: refused as the read-write open was, 4.
+eeprom_status_t eeprom_refuse_store(const eeprom_t *eeprom);
 eeprom_status_t eeprom_write_over(eeprom_t *eeprom, int32_t stored_size);

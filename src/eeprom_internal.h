@@ -17,13 +17,10 @@
 // noticeably less of the C library.
 size_t eeprom_join(char *dst, size_t size, std::initializer_list<const char *> parts);
 
-// Writes the texts to standard error, in one piece as one fprintf to the
-// unbuffered stream would whenever they fit 639 characters, and never cut.
-void eeprom_report(std::initializer_list<const char *> parts);
-
-// Prints a conversion step's complaint on standard error, after the heading
-// set with eeprom_refusal_heading, if any.
-void eeprom_refuse(const char *format, ...) __attribute__((format(printf, 1, 2)));
+// A conversion step's complaint, to the session's diagnostics after the
+// heading set with eeprom_refusal_heading, if any.
+void eeprom_refuse(const eeprom_session *s, const char *format, ...)
+    __attribute__((format(printf, 2, 3)));
 
 // Every transfer between a region and its device: reads or writes `count`
 // bytes at `offset` of the device file. The sysfs attribute hands over at

@@ -3,6 +3,7 @@
 #include "eeprom_items.h"
 #include "eeprom_image.h"
 #include "eeprom_internal.h"
+#include "eeprom_session.h"
 
 #include <cstdio>
 #include <cstring>
@@ -53,11 +54,11 @@ eeprom_item_state_t eeprom_item_state(const eeprom_value_t *value) {
 eeprom_status_t eeprom_check_writable(const eeprom_value_t *value) {
     EEPROM_ASSERT(value);
     if (eeprom_image_locked(value->eeprom)) {
-        fprintf(stderr, "cannot write %s, eeprom locked!\n", value->name);
+        eeprom_diag(value->eeprom->session, "cannot write %s, eeprom locked!\n", value->name);
         return EEPROM_ERROR_INVALID_DATA;
     }
     if (eeprom_item_state(value) == EEPROM_ITEM_ABSENT) {
-        fprintf(stderr, "cannot write %s, eeprom version not supported!\n", value->name);
+        eeprom_diag(value->eeprom->session, "cannot write %s, eeprom version not supported!\n", value->name);
         return EEPROM_ERROR_INVALID_DATA;
     }
     return EEPROM_SUCCESS;
@@ -81,10 +82,10 @@ eeprom_status_t eeprom_read_value(const eeprom_value_t *value, uint8_t *dst) {
 
     switch (eeprom_item_state(value)) {
     case EEPROM_ITEM_ABSENT:
-        fprintf(stderr, "cannot read %s, eeprom version not supported!\n", value->name);
+        eeprom_diag(value->eeprom->session, "cannot read %s, eeprom version not supported!\n", value->name);
         return EEPROM_ERROR_INVALID_DATA;
     case EEPROM_ITEM_NOT_SET:
-        fprintf(stderr, "%s has not been set!\n", value->name);
+        eeprom_diag(value->eeprom->session, "%s has not been set!\n", value->name);
         return EEPROM_ERROR_INVALID_DATA;
     case EEPROM_ITEM_SET:
         break;
@@ -99,7 +100,7 @@ eeprom_status_t eeprom_write_value(const eeprom_value_t *value,
     EEPROM_ASSERT(src);
 
     if (count != value->length) {
-        fprintf(stderr, "%s invalid length %d, expected %d!", value->name, count,
+        eeprom_diag(value->eeprom->session, "%s invalid length %d, expected %d!", value->name, count,
                 value->length);
         return EEPROM_ERROR_INVALID_DATA;
     }

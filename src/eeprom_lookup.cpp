@@ -10,8 +10,8 @@
 // Only a device that was found is taken from memory; a label that was not
 // there is looked for again, in the directories themselves, every time.
 #include "eeprom_lookup.h"
-#include "catalogue.h"
 #include "eeprom_internal.h"
+#include "eeprom_session.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -24,34 +24,7 @@
 
 namespace {
 
-// The headset has two EEPROMs and a board a handful of devices at these
-// addresses; a device directory has about a dozen entries. Whatever does
-// not fit is simply not remembered and is listed again when asked about.
-constexpr size_t MEMO_DEVICES = 8;
-constexpr size_t MEMO_CHILDREN = 32;
-// Labels are compared as a prefix of the child's name, so the first
-// characters of each name are all a label (of at most 15) needs.
-constexpr size_t MEMO_LABEL = sizeof(eeprom_t::sysfs_name);
-
-struct listed_device {
-    char name[32];  // the entry in the base directory, "1-0050"
-    char children[MEMO_CHILDREN][MEMO_LABEL];
-    size_t child_count;
-    bool complete;  // every child was read and fitted
-};
-
-// The accepted devices of the latest successful listing, in listing order.
-// A device is there only if every accepted device listed before it is there
-// too, listed in full: the first match in memory is the first on the bus.
-struct listing_memo {
-    listed_device devices[MEMO_DEVICES];
-    size_t count;
-    bool full;  // a device did not fit: record no further ones
-};
-
-listing_memo memo;
-
-// A directory read straight from the kernel into a static buffer. opendir
+// A directory read straight from the kernel into a buffer of our own. opendir
 // would allocate its buffer, starting the allocator (a random seed, the heap)
 // for the lookup alone, and examine the directory first: together a tenth
 // of the time of a `get`. Entries come in the same order readdir gives them.
@@ -61,10 +34,6 @@ struct listing {
     ssize_t at;      // the next entry's place in the buffer
     alignas(dirent64) char buffer[4096];
 };
-
-// The bus directory and one device directory are open at a time.
-listing base_listing;
-listing device_listing;
 
 bool open_listing(listing *l, const char *path) {
     l->fd = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -88,9 +57,10 @@ const dirent64 *next_entry(listing *l) {
 
 void close_listing(listing *l) { close(l->fd); }
 
-void forget_listing() {
-    memo.count = 0;
-    memo.full = false;
+void forget_listing(eeprom_lookup_memo *memo) {
+    if (!memo) return;
+    memo->count = 0;
+    memo->full = false;
 }
 
 void record_path(eeprom_t *eeprom, const char *device) {
@@ -99,10 +69,10 @@ void record_path(eeprom_t *eeprom, const char *device) {
 
 // The device that an earlier listing found carrying the label, or null when
 // memory cannot tell.
-const listed_device *remembered(const char *label) {
-    if (strlen(label) >= MEMO_LABEL) return nullptr;
-    for (size_t d = 0; d < memo.count; ++d) {
-        const listed_device &device = memo.devices[d];
+const eeprom_listed_device *remembered(const eeprom_lookup_memo *memo, const char *label) {
+    if (!memo || strlen(label) >= EEPROM_MEMO_LABEL) return nullptr;
+    for (size_t d = 0; d < memo->count; ++d) {
+        const eeprom_listed_device &device = memo->devices[d];
         for (size_t c = 0; c < device.child_count; ++c)
             if (eeprom_name_matches(device.children[c], label, false)) return &device;
         if (!device.complete) return nullptr;
@@ -110,12 +80,14 @@ const listed_device *remembered(const char *label) {
     return nullptr;
 }
 
-listed_device *start_device(const char *name) {
-    if (memo.full || memo.count == MEMO_DEVICES || strlen(name) >= sizeof memo.devices[0].name) {
-        memo.full = true;
+eeprom_listed_device *start_device(eeprom_lookup_memo *memo, const char *name) {
+    if (!memo) return nullptr;
+    if (memo->full || memo->count == EEPROM_MEMO_DEVICES ||
+        strlen(name) >= sizeof memo->devices[0].name) {
+        memo->full = true;
         return nullptr;
     }
-    listed_device *device = &memo.devices[memo.count++];
+    eeprom_listed_device *device = &memo->devices[memo->count++];
     eeprom_join(device->name, sizeof device->name, {name});
     device->child_count = 0;
     device->complete = false;
@@ -123,36 +95,41 @@ listed_device *start_device(const char *name) {
 }
 
 // Remembers a child's name, or marks the device as not fully known.
-bool record_child(listed_device *device, const char *child) {
-    if (!device || device->child_count == MEMO_CHILDREN) return false;
+bool record_child(eeprom_listed_device *device, const char *child) {
+    if (!device || device->child_count == EEPROM_MEMO_CHILDREN) return false;
     char *slot = device->children[device->child_count++];
-    strncpy(slot, child, MEMO_LABEL - 1);
-    slot[MEMO_LABEL - 1] = '\0';
+    strncpy(slot, child, EEPROM_MEMO_LABEL - 1);
+    slot[EEPROM_MEMO_LABEL - 1] = '\0';
     return true;
 }
 
 // A listing that failed is not remembered at all.
-int report_opendir_failure(const char *dir, int err) {
-    fprintf(stderr, "opendir(%s) ret: %d\n", dir, err);
-    forget_listing();
+int report_opendir_failure(eeprom_session *session, eeprom_lookup_memo *memo, const char *dir,
+                           int err) {
+    if (session) eeprom_diag(session, "opendir(%s) ret: %d\n", dir, err);
+    forget_listing(memo);
     return -err;
 }
 
 }  // namespace
 
-int eeprom_find(const char *sysfs_name, eeprom_t *eeprom) {
+int eeprom_find(const char *sysfs_name, eeprom_t *eeprom, eeprom_session *session) {
     EEPROM_ASSERT(sysfs_name);
     EEPROM_ASSERT(sysfs_name[0]);
+    if (!session && eeprom) session = eeprom->session;
+    eeprom_lookup_memo *memo = session ? &session->memo : nullptr;
 
-    if (const listed_device *device = remembered(sysfs_name)) {
+    if (const eeprom_listed_device *device = remembered(memo, sysfs_name)) {
         record_path(eeprom, device->name);
         return 1;
     }
 
+    // The bus directory and one device directory are open at a time.
+    listing base_listing, device_listing;
     listing *base = &base_listing;
     if (!open_listing(base, EEPROM_SYSFS_BASE))
-        return report_opendir_failure(EEPROM_SYSFS_BASE, errno);
-    forget_listing();
+        return report_opendir_failure(session, memo, EEPROM_SYSFS_BASE, errno);
+    forget_listing(memo);
 
     bool found = false;
     const dirent64 *entry;
@@ -170,9 +147,9 @@ int eeprom_find(const char *sysfs_name, eeprom_t *eeprom) {
         if (!open_listing(device, device_dir)) {
             const int err = errno;
             close_listing(base);
-            return report_opendir_failure(device_dir, err);
+            return report_opendir_failure(session, memo, device_dir, err);
         }
-        listed_device *listed = start_device(entry->d_name);
+        eeprom_listed_device *listed = start_device(memo, entry->d_name);
         bool fitted = listed != nullptr;
         // The driver names a child after the device-tree label, with a
         // number appended that follows probe order: match the label as a
@@ -193,85 +170,8 @@ int eeprom_find(const char *sysfs_name, eeprom_t *eeprom) {
 }
 
 // ---------------------------------------------------------------------------
-// Generation selection
-
-namespace {
-
-// 0 until decided, then 1 or 2 for the rest of the process.
-int core_generation = 0;
-int strap_generation = 0;
-
-// Probes once for the label of the second generation's first region. Only an
-// exact "found" selects it: an absent label and an unreadable sysfs both
-// mean the first generation, whose failures surface when a region opens.
-int select_generation(int *generation, eeprom_t *const *gen2_regions) {
-    if (*generation == 0) {
-        *generation = eeprom_find(gen2_regions[0]->sysfs_name, nullptr) == 1 ? 2 : 1;
-    }
-    return *generation;
-}
-
-}  // namespace
-
-const eeprom_value_t *core_values() {
-    return select_generation(&core_generation, core_gen2_eeproms) == 2
-               ? core_gen2_values
-               : core_gen1_values;
-}
-
-eeprom_t *const *core_eeproms() {
-    return select_generation(&core_generation, core_gen2_eeproms) == 2
-               ? core_gen2_eeproms
-               : core_gen1_eeproms;
-}
-
-const eeprom_value_t *strap_values() {
-    return select_generation(&strap_generation, strap_gen2_eeproms) == 2
-               ? strap_gen2_values
-               : strap_gen1_values;
-}
-
-eeprom_t *const *strap_eeproms() {
-    return select_generation(&strap_generation, strap_gen2_eeproms) == 2
-               ? strap_gen2_eeproms
-               : strap_gen1_eeproms;
-}
-
-// ---------------------------------------------------------------------------
 // Names
 
 bool eeprom_name_matches(const char *name, const char *text, bool exact) {
     return exact ? strcmp(name, text) == 0 : strncmp(name, text, strlen(text)) == 0;
-}
-
-namespace {
-
-const eeprom_value_t *first_value(const eeprom_value_t *values, const char *text, bool exact) {
-    for (; values->name[0] != '\0'; ++values)
-        if (eeprom_name_matches(values->name, text, exact)) return values;
-    return nullptr;
-}
-
-eeprom_t *first_region(eeprom_t *const *regions, const char *text) {
-    for (; *regions; ++regions)
-        if (eeprom_name_matches((*regions)->name, text, false)) return *regions;
-    return nullptr;
-}
-
-}  // namespace
-
-const eeprom_value_t *eeprom_find_item(const char *text, bool exact) {
-    const eeprom_value_t *value = first_value(core_values(), text, exact);
-    return value ? value : first_value(strap_values(), text, exact);
-}
-
-eeprom_t *eeprom_find_region(const char *text, const eeprom_value_t **family) {
-    eeprom_t *region = first_region(core_eeproms(), text);
-    *family = core_values();
-    eeprom_t *const *straps = strap_eeproms();
-    if (!region) {
-        region = first_region(straps, text);
-        *family = strap_values();
-    }
-    return region;
 }

@@ -53,8 +53,11 @@ enum : uint32_t {
     EEPROM_IMAGE_MAX_LEN = 8192,  // no region is larger (vrcal: 6656)
 };
 
-// No board's table set has more regions (the second-generation core: 3).
-constexpr int EEPROM_MAX_REGIONS = 8;
+// No fitted hardware has more regions in all (the second-generation core's
+// three and a strap), no board's table more items (the second-generation
+// core: 23).
+constexpr int EEPROM_MAX_REGIONS = 4;
+constexpr int EEPROM_MAX_ITEMS = 32;
 
 // One layout version of a region and the total size of its image.
 // A table ends with an entry whose version is negative ({-1, -1}).
@@ -63,8 +66,12 @@ struct eeprom_layout_t {
     int32_t size;
 };
 
-// One region of an EEPROM device. Only path, fd, size, the contents of data
-// and chip, chip_known and loaded change at run time.
+struct eeprom_session;
+
+// One region of an EEPROM device. The catalogue holds a template of each,
+// with no buffers; a session works on copies of its own, of which only path,
+// fd, size, the contents of data and chip, chip_known, loaded and
+// write_errno change at run time.
 struct eeprom_t {
     char name[16];
     char sysfs_name[16];  // device-tree label of the chip holding the region
@@ -82,6 +89,8 @@ struct eeprom_t {
     uint8_t *chip;
     int32_t chip_known;
     bool loaded;  // data holds the valid image the chip holds: loads need not read
+    eeprom_session *session;  // whose region this is
+    int32_t write_errno;      // the chip is open read-only: why a store is refused
 };
 
 struct eeprom_value_t;

@@ -3,6 +3,7 @@
 #include "eeprom_regions.h"
 #include "eeprom_image.h"
 #include "eeprom_internal.h"
+#include "eeprom_session.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -42,7 +43,7 @@ eeprom_status_t eeprom_reset(eeprom_t *eeprom) {
     const eeprom_status_t status = eeprom_open(eeprom);
     if (status != EEPROM_SUCCESS) return status;
 
-    fprintf(stderr, " Reseting %s\n", eeprom->name);
+    eeprom_diag(eeprom->session, " Reseting %s\n", eeprom->name);
     // Reading costs less than rewriting, whatever the region holds; a chip
     // that cannot be read is written whole.
     eeprom_read_raw(eeprom, eeprom_layout_size(eeprom->layouts, eeprom->latest_version));
@@ -61,7 +62,7 @@ namespace {
 eeprom_status_t store_lock_byte(eeprom_t *eeprom, uint8_t lock, const char *progress) {
     const eeprom_status_t status = eeprom_load(eeprom);
     if (status != EEPROM_SUCCESS) return status;
-    fprintf(stderr, " %s %s\n", progress, eeprom->name);
+    eeprom_diag(eeprom->session, " %s %s\n", progress, eeprom->name);
     image_lock(eeprom) = lock;
     return eeprom_write(eeprom);
 }
@@ -87,20 +88,20 @@ eeprom_status_t eeprom_upgrade(eeprom_t *eeprom, const eeprom_value_t *values) {
     if (status != EEPROM_SUCCESS) return status;
 
     if (image_lock(eeprom) != EEPROM_UNLOCKED) {
-        fprintf(stderr, "cannot upgrade %s, eeprom locked!\n", eeprom->name);
+        eeprom_diag(eeprom->session, "cannot upgrade %s, eeprom locked!\n", eeprom->name);
         return EEPROM_ERROR_INVALID_DATA;
     }
     const uint32_t stored = image_version(eeprom);
     if (stored == eeprom->latest_version) {
-        fprintf(stderr, "Already Latest Version!\n");
+        eeprom_diag(eeprom->session, "Already Latest Version!\n");
         return EEPROM_SUCCESS;
     }
     for (const eeprom_value_t *value = values; value->name[0] != '\0'; ++value) {
         if (value->eeprom != eeprom || value->min_version <= stored) continue;
-        fprintf(stderr, "Invalidating New Entry %s\n", value->name);
+        eeprom_diag(eeprom->session, "Invalidating New Entry %s\n", value->name);
         eeprom->data[value->valid_offset] = 0x00;
     }
-    fprintf(stderr, "Upgrading %s from %d to %d\n", eeprom->name,
+    eeprom_diag(eeprom->session, "Upgrading %s from %d to %d\n", eeprom->name,
             static_cast<int>(stored), static_cast<int>(eeprom->latest_version));
     put_le32(eeprom->data + 4, eeprom->latest_version);
     set_newest_size(eeprom);
@@ -132,7 +133,7 @@ eeprom_status_t eeprom_read_stored(eeprom_t *eeprom) {
                                eeprom->offset) == eeprom->size;
     }
     if (!read) {
-        fprintf(stderr, "Read Data Failed on errno: %d\n", errno);
+        eeprom_diag(eeprom->session, "Read Data Failed on errno: %d\n", errno);
         return EEPROM_ERROR_READ;
     }
     eeprom_saw(eeprom, eeprom->data, 0, eeprom->size);
@@ -170,7 +171,7 @@ eeprom_status_t eeprom_restore(eeprom_t *eeprom, const uint8_t *image, int32_t s
     if (eeprom->chip_known < static_cast<int32_t>(EEPROM_HEADER_SIZE)) {
         if (eeprom_transfer(eeprom_xfer::read, eeprom->fd, eeprom->chip, EEPROM_HEADER_SIZE,
                             eeprom->offset, false) != static_cast<ssize_t>(EEPROM_HEADER_SIZE)) {
-            fprintf(stderr, "Read Header Failed on errno: %d\n", errno);
+            eeprom_diag(eeprom->session, "Read Header Failed on errno: %d\n", errno);
             return EEPROM_ERROR_READ;
         }
         eeprom_saw(eeprom, eeprom->chip, 0, EEPROM_HEADER_SIZE);
@@ -180,7 +181,7 @@ eeprom_status_t eeprom_restore(eeprom_t *eeprom, const uint8_t *image, int32_t s
             ? eeprom_layout_size(eeprom->layouts, get_le32(eeprom->chip + 4))
             : -1;
 
-    fprintf(stderr, " Restoring %s\n", eeprom->name);
+    eeprom_diag(eeprom->session, " Restoring %s\n", eeprom->name);
     eeprom_read_raw(eeprom, stored_size > size ? stored_size : size);
     memcpy(eeprom->data, image, size);
     eeprom->size = size;

@@ -73,7 +73,9 @@ TEST(Catalogue, RegionsStartUnresolvedWithSaneLayoutTables) {
             EXPECT_EQ(region->size, 0);
             EXPECT_NE(region->magic, 0u);
             EXPECT_NE(region->magic, 0xFFFFFFFFu);
-            ASSERT_NE(region->data, nullptr);
+            // A template: only a session's copies have buffers.
+            EXPECT_EQ(region->data, nullptr);
+            EXPECT_EQ(region->chip, nullptr);
 
             // Ascending versions, every size holds header and checksum, and
             // the newest version this program writes is in the table.
@@ -139,20 +141,33 @@ TEST(Catalogue, ItemsLieInsideEveryLayoutThatContainsThemWithoutOverlap) {
     }
 }
 
-TEST(Catalogue, EachSetOwnsBuffersAsLargeAsItsLargestLayout) {
-    // Buffers may not overlap even when each is taken to be as large as the
-    // region's largest layout: a buffer declared too small shows up here.
-    std::vector<std::pair<const uint8_t *, const uint8_t *>> spans;
-    std::set<eeprom_t *> seen;
-    for (const table_set &set : all_sets)
-        for (eeprom_t *region : regions_of(set.regions)) {
-            EXPECT_TRUE(seen.insert(region).second) << region->name << " shared between sets";
-            spans.emplace_back(region->data, region->data + largest_layout(region));
-        }
-    for (size_t i = 0; i < spans.size(); ++i)
-        for (size_t j = i + 1; j < spans.size(); ++j)
-            EXPECT_TRUE(spans[i].second <= spans[j].first || spans[j].second <= spans[i].first)
-                << "buffers " << i << " and " << j << " overlap";
+TEST(Catalogue, EverySessionCopyOwnsBuffersAsLargeAsItsLargestLayout) {
+    // Image and chip buffers may not overlap even when each is taken to be as
+    // large as the region's largest layout, and every item of a session
+    // points at that session's copy of its region.
+    for (const auto &[core, strap] : {std::pair{1, 1}, {2, 2}, {2, 1}, {1, 2}}) {
+        SCOPED_TRACE("core " + std::to_string(core) + ", strap " + std::to_string(strap));
+        static eeprom_session s;
+        eeprom_session_init(&s);
+        eeprom_session_fix(&s, core, strap);
+        std::vector<std::pair<const uint8_t *, const uint8_t *>> spans;
+        std::set<const eeprom_t *> mine;
+        for (eeprom_t *const *list : {core_eeproms(&s), strap_eeproms(&s)})
+            for (eeprom_t *region : regions_of(list)) {
+                EXPECT_EQ(region->session, &s);
+                mine.insert(region);
+                spans.emplace_back(region->data, region->data + largest_layout(region));
+                spans.emplace_back(region->chip, region->chip + largest_layout(region));
+            }
+        for (size_t i = 0; i < spans.size(); ++i)
+            for (size_t j = i + 1; j < spans.size(); ++j)
+                EXPECT_TRUE(spans[i].second <= spans[j].first ||
+                            spans[j].second <= spans[i].first)
+                    << "buffers " << i << " and " << j << " overlap";
+        for (const eeprom_value_t *table : {core_values(&s), strap_values(&s)})
+            for (; table->name[0] != '\0'; ++table)
+                EXPECT_TRUE(mine.count(table->eeprom)) << table->name;
+    }
 }
 
 TEST(Catalogue, RegionsOfOneChipDoNotOverlap) {

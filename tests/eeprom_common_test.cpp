@@ -100,8 +100,11 @@ TEST(LookupInProcess, SearchesAndReportsOnceThenRetriesOnlyTheOpen) {
     uint8_t buffer[64] = {};
     const eeprom_layout_t layouts[] = {{1, 64}, {-1, -1}};
     uint8_t chip[64] = {};
+    eeprom_session session;
+    eeprom_session_init(&session);
+    session.diag = [](void *, const char *text) { fputs(text, stderr); };
     eeprom_t region = {"test", "core_v2_eeprom", "", -1, 1, layouts, 0, 0, buffer, 0x12345678,
-                       chip, 0, false};
+                       chip, 0, false, &session, 0};
     const std::string path = "/sys/bus/i2c/devices/1-0050/eeprom";
 
     // The label is there but the file is not: found, then the open fails.
