@@ -41,13 +41,19 @@ const uint8_t *eeprom_item_field(const eeprom_value_t *value) {
 
 // The version test comes first: the marker of an item that the stored layout
 // does not contain lies in bytes that mean something else, or beyond it.
+eeprom_item_state_t eeprom_item_state_in(const eeprom_value_t *value, const uint8_t *image,
+                                         int32_t size) {
+    EEPROM_ASSERT(value);
+    EEPROM_ASSERT(image);
+    if (get_le32(image + 4) < value->min_version) return EEPROM_ITEM_ABSENT;
+    EEPROM_ASSERT(value->valid_offset < size - static_cast<int32_t>(EEPROM_CHECKSUM_SIZE));
+    return image[value->valid_offset] == EEPROM_VALUE_VALID ? EEPROM_ITEM_SET
+                                                            : EEPROM_ITEM_NOT_SET;
+}
+
 eeprom_item_state_t eeprom_item_state(const eeprom_value_t *value) {
     EEPROM_ASSERT(value);
-    const eeprom_t *eeprom = value->eeprom;
-    if (image_version(eeprom) < value->min_version) return EEPROM_ITEM_ABSENT;
-    EEPROM_ASSERT(item_fits_image(value));
-    return eeprom->data[value->valid_offset] == EEPROM_VALUE_VALID ? EEPROM_ITEM_SET
-                                                                   : EEPROM_ITEM_NOT_SET;
+    return eeprom_item_state_in(value, value->eeprom->data, value->eeprom->size);
 }
 
 // The lock test comes before the version test.
@@ -73,16 +79,14 @@ void eeprom_put_value(const eeprom_value_t *value, const uint8_t *src) {
     eeprom->data[value->valid_offset] = EEPROM_VALUE_VALID;
 }
 
-eeprom_status_t eeprom_read_value(const eeprom_value_t *value, uint8_t *dst) {
+eeprom_status_t eeprom_take_value(const eeprom_value_t *value, const uint8_t *image,
+                                  int32_t size, uint8_t *dst) {
     EEPROM_ASSERT(value);
     EEPROM_ASSERT(dst);
-
-    const eeprom_status_t status = load_item_region(value);
-    if (status != EEPROM_SUCCESS) return status;
-
-    switch (eeprom_item_state(value)) {
+    switch (eeprom_item_state_in(value, image, size)) {
     case EEPROM_ITEM_ABSENT:
-        eeprom_diag(value->eeprom->session, "cannot read %s, eeprom version not supported!\n", value->name);
+        eeprom_diag(value->eeprom->session, "cannot read %s, eeprom version not supported!\n",
+                    value->name);
         return EEPROM_ERROR_INVALID_DATA;
     case EEPROM_ITEM_NOT_SET:
         eeprom_diag(value->eeprom->session, "%s has not been set!\n", value->name);
@@ -90,8 +94,17 @@ eeprom_status_t eeprom_read_value(const eeprom_value_t *value, uint8_t *dst) {
     case EEPROM_ITEM_SET:
         break;
     }
-    memcpy(dst, value->eeprom->data + value->offset, value->length);
+    memcpy(dst, image + value->offset, value->length);
     return EEPROM_SUCCESS;
+}
+
+eeprom_status_t eeprom_read_value(const eeprom_value_t *value, uint8_t *dst) {
+    EEPROM_ASSERT(value);
+    EEPROM_ASSERT(dst);
+
+    const eeprom_status_t status = load_item_region(value);
+    if (status != EEPROM_SUCCESS) return status;
+    return eeprom_take_value(value, value->eeprom->data, value->eeprom->size, dst);
 }
 
 eeprom_status_t eeprom_write_value(const eeprom_value_t *value,

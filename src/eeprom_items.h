@@ -22,6 +22,13 @@ enum eeprom_item_state_t {
 uint32_t eeprom_image_version(const eeprom_t *eeprom);
 bool eeprom_image_locked(const eeprom_t *eeprom);
 eeprom_item_state_t eeprom_item_state(const eeprom_value_t *value);
+// The same on an image of `size` bytes of the item's region held elsewhere;
+// and the item's bytes copied out of it, with the read's messages and
+// statuses when it is absent or not set.
+eeprom_item_state_t eeprom_item_state_in(const eeprom_value_t *value, const uint8_t *image,
+                                         int32_t size);
+eeprom_status_t eeprom_take_value(const eeprom_value_t *value, const uint8_t *image,
+                                  int32_t size, uint8_t *dst);
 // The item's bytes in the loaded image.
 const uint8_t *eeprom_item_field(const eeprom_value_t *value);
 // The checks of an item write on the loaded image (lock, then version), with
