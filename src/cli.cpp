@@ -39,8 +39,10 @@ const command_t commands[] = {
     {"restore", cmd_restore, "Write a region image from a file", target::region, true, 2, 2,
      "\nrestore command requires a region and a file name!\n"},
     {"export", cmd_export, "Print all EEPROM data as JSON", target::none, false, 0, -1, nullptr},
-    {"apply", cmd_apply, "Set the items listed in a file", target::none, true, 1, 1,
-     "\napply command requires a file name!\n"},
+    {"apply", cmd_apply, "Set the items listed in a file", target::none, true, 1, 2,
+     "\napply command requires a file name!\n", apply_words_fit},
+    {"verify", cmd_verify, "Compare the items listed in a file", target::none, true, 1, 1,
+     "\nverify command requires a file name!\n"},
     {"", nullptr, "", target::none, false, 0, -1, nullptr},
 };
 
@@ -85,8 +87,9 @@ int not_found(const eeprom_session *s, const char *text, const command_t &comman
 // empty word (an unset shell variable, say) would begin every name: it names
 // nothing, and is refused before the tables, and so the devices, are looked at.
 int run_command(eeprom_session *session, const command_t &command, int argc, char **argv) {
-    if (command.counted && (argc < command.min_words ||
-                            (command.max_words >= 0 && argc > command.max_words))) {
+    if (command.counted &&
+        (argc < command.min_words || (command.max_words >= 0 && argc > command.max_words) ||
+         (command.words_fit && !command.words_fit(argc, argv)))) {
         eeprom_report(session, {command.wrong_count});
         print_hint(session, command.name);
         return EEPROM_ERROR_INVALID_PARAM;
@@ -108,6 +111,22 @@ void list_names(eeprom_t *const *regions) {
 
 void list_names(const eeprom_value_t *values) {
     for (; values->name[0] != '\0'; ++values) printf("        %s\n", values->name);
+}
+
+// --chip LABEL=FILE: the file stands for the chip carrying the label.
+int take_chip_file(const char *option) {
+    char why[160] = "expected LABEL=FILE";
+    eeprom_status_t status = EEPROM_ERROR_INVALID_PARAM;
+    const char *equals = strchr(option, '=');
+    char label[sizeof(eeprom_t::sysfs_name) + 1] = "";
+    if (equals) {
+        const size_t n = static_cast<size_t>(equals - option);
+        // A longer label is none of the tables' either.
+        memcpy(label, option, n < sizeof label - 1 ? n : sizeof label - 1);
+        status = eeprom_chip_file(&tool, label, equals + 1, why, sizeof why);
+    }
+    if (status != EEPROM_SUCCESS) eeprom_diag(&tool, "\n--chip %s: %s\n", option, why);
+    return status;
 }
 
 // Installed setuid or setgid, the tool would open, read and overwrite any
@@ -167,6 +186,18 @@ int main(int argc, char **argv) {
         print_usage();
         return eeprom_stdout_finish(EEPROM_SUCCESS);
     }
+    // Files standing for the chips, before the command word.
+    int first = 1;
+    for (; first < argc && strcmp(argv[first], "--chip") == 0; first += 2) {
+        const int status = take_chip_file(first + 1 < argc ? argv[first + 1] : "");
+        if (status != EEPROM_SUCCESS) return status;
+    }
+    if (first >= argc) {
+        print_usage();
+        return eeprom_stdout_finish(EEPROM_SUCCESS);
+    }
+    argc -= first - 1;
+    argv += first - 1;
     const command_args rest = {&tool, argc - 2, argv + 2, nullptr, nullptr, nullptr};
     // The options people try on any tool do what the commands do. Only
     // these exact words: the table's prefix match does not apply to them.

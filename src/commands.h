@@ -28,6 +28,9 @@ struct command_t {
     bool counted;
     int min_words, max_words;  // max_words -1: no limit
     const char *wrong_count;   // printed before the hint when the count is off
+    // Words that fit the count but not the command (nullptr: any do), met
+    // with the wrong-count message too.
+    bool (*words_fit)(int argc, char **argv) = nullptr;
 };
 
 // The table, in the order help lists it, ended by a row with an empty name.
@@ -47,3 +50,5 @@ int cmd_dump(const command_args &args);
 int cmd_restore(const command_args &args);
 int cmd_export(const command_args &args);
 int cmd_apply(const command_args &args);
+bool apply_words_fit(int argc, char **argv);
+int cmd_verify(const command_args &args);

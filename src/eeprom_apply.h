@@ -49,3 +49,19 @@ eeprom_status_t eeprom_apply_check(eeprom_session *s);
 eeprom_status_t eeprom_apply_store(eeprom_session *s);
 // All three.
 eeprom_status_t eeprom_apply(eeprom_session *s, const char *filename);
+
+// What apply would do, without storing: read and check as apply does, then
+// " Would apply N items to REGION" for each region in place of its store.
+eeprom_status_t eeprom_apply_dry_run(eeprom_session *s, const char *filename);
+
+// Compares the items a provisioning file lists with what the chips hold, by
+// what `get` prints (a blob by its length and data). The file is read and
+// checked as apply reads it and the regions loaded; no write check applies.
+// Each item that differs is one line to `differs` (as "line 3: unit_sn:
+// stored A, file B\n"), in file order. Returns 0 when every item matches,
+// EEPROM_DIFFERS when any line was given, or the status of the first
+// refusal or failed load.
+constexpr eeprom_status_t EEPROM_DIFFERS = 1;
+typedef void (*eeprom_line_fn)(void *user, const char *text, size_t length);
+eeprom_status_t eeprom_verify(eeprom_session *s, const char *filename, eeprom_line_fn differs,
+                              void *user);

@@ -12,6 +12,7 @@
 //   eeprom_codecs.h   the value kinds: words to bytes and bytes to text
 //   eeprom_apply.h    provisioning files: every line checked, each region
 //                     stored once
+//   eeprom_chips.h    files that stand for chips
 //   eeprom_session.h  what one user of the store owns: the fitted tables,
 //                     open chips, lookup memory, where diagnostics go
 #pragma once
@@ -19,6 +20,7 @@
 #include "eeprom_records.h"
 
 #include "eeprom_apply.h"
+#include "eeprom_chips.h"
 #include "eeprom_codecs.h"
 #include "eeprom_files.h"
 #include "eeprom_image.h"

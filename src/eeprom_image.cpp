@@ -116,14 +116,23 @@ eeprom_status_t eeprom_open(eeprom_t *eeprom) {
     }
 
     // A read-only session reads with a shared lock; its stores are refused.
-    const bool read_only = eeprom->session && eeprom->session->read_only;
-    const int fd = open(eeprom->path, (read_only ? O_RDONLY : O_RDWR) | O_CLOEXEC);
+    // So is a chip file its user may not write, with the reason the
+    // read-write open gave.
+    bool read_only = eeprom->session && eeprom->session->read_only;
+    int fd = open(eeprom->path, (read_only ? O_RDONLY : O_RDWR) | O_CLOEXEC);
+    int write_errno = read_only ? EBADF : 0;
+    if (fd < 0 && eeprom->session && eeprom->session->chip_files_given &&
+        (errno == EACCES || errno == EPERM || errno == EROFS)) {
+        write_errno = errno;
+        read_only = true;
+        fd = open(eeprom->path, O_RDONLY | O_CLOEXEC);
+    }
     if (fd < 0) {
         eeprom_diag(eeprom->session, "Open %s EEPROM %s Failed on: %d\n", eeprom->name,
                     eeprom->path, errno);
         return EEPROM_ERROR_OPEN;
     }
-    eeprom->write_errno = read_only ? EBADF : 0;
+    eeprom->write_errno = write_errno;
     const int err = lock_region(fd, eeprom, read_only);
     if (err != 0) {
         eeprom_diag(eeprom->session, "Lock %s EEPROM %s Failed on: %d\n", eeprom->name, eeprom->path, err);

@@ -10,6 +10,7 @@
 // Only a device that was found is taken from memory; a label that was not
 // there is looked for again, in the directories themselves, every time.
 #include "eeprom_lookup.h"
+#include "eeprom_chips.h"
 #include "eeprom_internal.h"
 #include "eeprom_session.h"
 
@@ -118,6 +119,13 @@ int eeprom_find(const char *sysfs_name, eeprom_t *eeprom, eeprom_session *sessio
     EEPROM_ASSERT(sysfs_name[0]);
     if (!session && eeprom) session = eeprom->session;
     eeprom_lookup_memo *memo = session ? &session->memo : nullptr;
+
+    // Chip files stand for every chip there is.
+    if (session && session->chip_files_given) {
+        const char *file = eeprom_chip_file_for(session, sysfs_name);
+        if (file && eeprom) eeprom_join(eeprom->path, sizeof eeprom->path, {file});
+        return file ? 1 : 0;
+    }
 
     if (const eeprom_listed_device *device = remembered(memo, sysfs_name)) {
         record_path(eeprom, device->name);

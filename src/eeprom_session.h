@@ -5,6 +5,8 @@
 // Sessions share nothing: one thread per session.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <initializer_list>
 
@@ -31,9 +33,11 @@ struct eeprom_session {
     bool read_only;   // chips opened read-only with read locks; stores refused
     bool keep_locks;  // every lock held until the process ends (the tool)
 
-    // Files standing for chips, by label; when any is given sysfs is not
-    // looked at.
-    const char *chip_files[EEPROM_LABELS];
+    // Files standing for chips, by label (empty: none); when any is given
+    // sysfs is not looked at.
+    char chip_files[EEPROM_LABELS][sizeof(eeprom_t::path)];
+    dev_t chip_dev[EEPROM_LABELS];
+    ino_t chip_ino[EEPROM_LABELS];
     bool chip_files_given;
 
     int core_generation;  // 0 until probed, then 1 or 2 for good

@@ -15,6 +15,7 @@ const char *vellum_version(void) { return VERSION_STRING; }
 const char *vellum_status_text(int status) {
     switch (status) {
     case VELLUM_OK: return "success";
+    case VELLUM_DIFFERS: return "an item differs from the file";
     case VELLUM_ERROR_READ: return "reading the EEPROM or a file failed";
     case VELLUM_ERROR_WRITE: return "writing the EEPROM or a file failed";
     case VELLUM_ERROR_OPEN: return "the EEPROM's device file could not be opened";
@@ -49,6 +50,14 @@ int vellum_close(vellum_session *s) {
     if (!s) return VELLUM_ERROR_INVALID_PARAM;
     eeprom_session_close(&s->store);
     return VELLUM_OK;
+}
+
+int vellum_use_chip_file(vellum_session *s, const char *label, const char *file) {
+    if (!s || !label || !file) return VELLUM_ERROR_INVALID_PARAM;
+    char why[160];
+    const eeprom_status_t status = eeprom_chip_file(&s->store, label, file, why, sizeof why);
+    if (status != EEPROM_SUCCESS) eeprom_diag(&s->store, "%s=%s: %s\n", label, file, why);
+    return status;
 }
 
 int vellum_set_diagnostics(vellum_session *s, vellum_diagnostic_fn fn, void *user) {

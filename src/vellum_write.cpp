@@ -40,6 +40,16 @@ int vellum_apply(vellum_session *s, const char *path) {
     return vellum_done(s, eeprom_apply(&s->store, path));
 }
 
+int vellum_apply_dry_run(vellum_session *s, const char *path) {
+    if (!s || !path) return VELLUM_ERROR_INVALID_PARAM;
+    return vellum_done(s, eeprom_apply_dry_run(&s->store, path));
+}
+
+int vellum_verify(vellum_session *s, const char *path, vellum_line_fn differs, void *user) {
+    if (!s || !path) return VELLUM_ERROR_INVALID_PARAM;
+    return vellum_done(s, eeprom_verify(&s->store, path, differs, user));
+}
+
 int vellum_check(vellum_session *s, const char *name, vellum_region_check *check) {
     if (!s || !name || !check) return VELLUM_ERROR_INVALID_PARAM;
     const eeprom_value_t *family = nullptr;

@@ -85,6 +85,7 @@ std::string help_text(int core, int strap) {
         {"restore", "Write a region image from a file", region_names},
         {"export", "Print all EEPROM data as JSON", none},
         {"apply", "Set the items listed in a file", none},
+        {"verify", "Compare the items listed in a file", none},
     };
     std::string text = "\nCOMMAND                DESCRIPTION\n" + std::string(40, '-') + "\n";
     for (const auto &c : commands) {
