@@ -12,6 +12,7 @@
 
 #include "catalogue.h"
 #include "eeprom_common.h"
+#include "eeprom_common.h"
 
 // One hardware generation's item table and region list.
 struct fuzz_tables {

@@ -15,24 +15,26 @@ namespace {
 
 // The labels of the four table sets, by the first region of each.
 struct label_set {
-    eeprom_t *const *regions;
+    const eeprom_table_set *set;
     int board;  // 0 core, 1 strap
 };
 const label_set LABELS[EEPROM_LABELS] = {
-    {core_gen1_eeproms, 0}, {core_gen2_eeproms, 0}, {strap_gen1_eeproms, 1},
-    {strap_gen2_eeproms, 1}};
+    {&core_gen1, 0}, {&core_gen2, 0}, {&strap_gen1, 1}, {&strap_gen2, 1}};
+
+const char *label_of(int index) { return LABELS[index].set->regions[0].sysfs_name; }
 
 int label_index(const char *label) {
     for (int i = 0; i < EEPROM_LABELS; ++i)
-        if (strcmp(LABELS[i].regions[0]->sysfs_name, label) == 0) return i;
+        if (strcmp(label_of(i), label) == 0) return i;
     return -1;
 }
 
 // The bytes the label's regions reach to.
 long long needed(int index) {
     long long end = 0;
-    for (eeprom_t *const *r = LABELS[index].regions; *r; ++r) {
-        const long long reach = (*r)->offset + eeprom_buffer_capacity((*r)->layouts);
+    const eeprom_table_set &set = *LABELS[index].set;
+    for (int r = 0; r < set.region_count; ++r) {
+        const long long reach = set.regions[r].offset + eeprom_buffer_capacity(set.regions[r].layouts);
         if (reach > end) end = reach;
     }
     return end;
@@ -65,7 +67,7 @@ eeprom_status_t eeprom_chip_file(eeprom_session *s, const char *label, const cha
         }
         if (LABELS[i].board == LABELS[index].board) {
             snprintf(why, size, "the %s board has a file already (%s)",
-                     LABELS[index].board == 0 ? "core" : "strap", LABELS[i].regions[0]->sysfs_name);
+                     LABELS[index].board == 0 ? "core" : "strap", label_of(i));
             return EEPROM_ERROR_INVALID_PARAM;
         }
     }
@@ -77,7 +79,7 @@ eeprom_status_t eeprom_chip_file(eeprom_session *s, const char *label, const cha
     for (int i = 0; i < EEPROM_LABELS; ++i) {
         if (s->chip_files[i][0] != '\0' && s->chip_dev[i] == st.st_dev &&
             s->chip_ino[i] == st.st_ino) {
-            snprintf(why, size, "the file stands for %s already", LABELS[i].regions[0]->sysfs_name);
+            snprintf(why, size, "the file stands for %s already", label_of(i));
             return EEPROM_ERROR_INVALID_PARAM;
         }
     }

@@ -7,6 +7,7 @@
 // The codecs know nothing of regions, headers, locks or versions: they reach
 // the chip only through the store's item read and write.
 #include "eeprom_common.h"
+#include "catalogue.h"
 #include "eeprom_internal.h"
 #include "eeprom_session.h"
 
@@ -435,4 +436,17 @@ eeprom_status_t eeprom_set_binary(const eeprom_value_t *value, int argc, char **
     EEPROM_ASSERT(value);
     EEPROM_ASSERT(argv);
     return parse_and_store(value, argc, argv, eeprom_parse_binary, value->length);
+}
+
+const eeprom_kind_t *eeprom_kind_of(eeprom_kind_id id) {
+    switch (id) {
+    case eeprom_kind_id::character: return &EEPROM_KIND_CHAR;
+    case eeprom_kind_id::string: return &EEPROM_KIND_STRING;
+    case eeprom_kind_id::mac_address: return &EEPROM_KIND_MAC_ADDRESS;
+    case eeprom_kind_id::uint16: return &EEPROM_KIND_UINT16;
+    case eeprom_kind_id::uint32: return &EEPROM_KIND_UINT32;
+    case eeprom_kind_id::ipd_xyz: return &EEPROM_KIND_IPD_XYZ;
+    case eeprom_kind_id::binary: return &EEPROM_KIND_BINARY;
+    }
+    EEPROM_ASSERT(!"a kind of the tables");
 }

@@ -32,65 +32,73 @@ uint8_t *take_bytes(eeprom_session *s, int32_t count) {
     return bytes;
 }
 
-// Copies a table set's regions and items into the session, each item
-// pointing at the session's copy of its region.
-void adopt(eeprom_session *s, eeprom_t *const *templates, const eeprom_value_t *items,
-           eeprom_t **regions, eeprom_value_t *values) {
-    int n = 0;
-    for (; templates[n]; ++n) {
-        EEPROM_ASSERT(s->region_count < EEPROM_MAX_REGIONS);
+// Builds the session's records of a table set's regions and items, each
+// item pointing at the session's copy of its region and taking its
+// operations from its kind.
+void adopt(eeprom_session *s, const eeprom_table_set &set, eeprom_t **regions,
+           eeprom_value_t *values) {
+    EEPROM_ASSERT(set.region_count <= EEPROM_MAX_REGIONS - s->region_count);
+    EEPROM_ASSERT(set.item_count <= EEPROM_MAX_ITEMS);
+    for (int n = 0; n < set.region_count; ++n) {
+        const eeprom_region_row &row = set.regions[n];
         eeprom_t *r = &s->regions[s->region_count++];
-        *r = *templates[n];
+        *r = {};
+        eeprom_join(r->name, sizeof r->name, {row.name});
+        eeprom_join(r->sysfs_name, sizeof r->sysfs_name, {row.sysfs_name});
+        r->fd = -1;
+        r->latest_version = row.latest_version;
+        r->layouts = row.layouts;
+        r->offset = row.offset;
+        r->magic = row.magic;
         const int32_t capacity = eeprom_buffer_capacity(r->layouts);
         r->data = take_bytes(s, capacity);
         r->chip = take_bytes(s, capacity);
         r->session = s;
         regions[n] = r;
     }
-    regions[n] = nullptr;
-    int i = 0;
-    for (; items[i].name[0] != '\0'; ++i) {
-        EEPROM_ASSERT(i < EEPROM_MAX_ITEMS);
-        values[i] = items[i];
-        for (int k = 0; k < n; ++k)
-            if (items[i].eeprom == templates[k]) values[i].eeprom = regions[k];
+    regions[set.region_count] = nullptr;
+    for (int i = 0; i < set.item_count; ++i) {
+        const eeprom_item_row &row = set.items[i];
+        EEPROM_ASSERT(row.region < set.region_count);
+        const eeprom_kind_t *kind = eeprom_kind_of(row.kind);
+        eeprom_value_t &v = values[i];
+        v = {};
+        eeprom_join(v.name, sizeof v.name, {row.name});
+        v.eeprom = regions[row.region];
+        v.offset = row.offset;
+        v.length = row.length;
+        v.valid_offset = static_cast<uint16_t>(row.offset + row.length);
+        v.min_version = row.min_version;
+        v.get = kind->get;
+        v.set = kind->set;
+        v.kind = kind;
     }
-    values[i] = items[i];
+    values[set.item_count] = {};
 }
 
 // A family's tables: probed once for the label of the second generation's
 // first region. Only an exact "found" selects it: an absent label and an
 // unreadable sysfs both mean the first generation, whose failures surface
 // when a region opens.
-struct family_sets {
-    eeprom_t *const *gen1_regions, *const *gen2_regions;
-    const eeprom_value_t *gen1_items, *gen2_items;
-};
-
 void select_generation(eeprom_session *s, int *generation, eeprom_t **regions,
-                       eeprom_value_t *values, const family_sets &f) {
-    if (regions[0] || values[0].eeprom) return;
+                       eeprom_value_t *values, const eeprom_table_set &gen1,
+                       const eeprom_table_set &gen2) {
+    if (regions[0]) return;
     if (*generation == 0)
-        *generation = eeprom_find(f.gen2_regions[0]->sysfs_name, nullptr, s) == 1 ? 2 : 1;
-    if (*generation == 2)
-        adopt(s, f.gen2_regions, f.gen2_items, regions, values);
-    else
-        adopt(s, f.gen1_regions, f.gen1_items, regions, values);
+        *generation = eeprom_find(gen2.regions[0].sysfs_name, nullptr, s) == 1 ? 2 : 1;
+    adopt(s, *generation == 2 ? gen2 : gen1, regions, values);
 }
-
-const family_sets CORE_SETS = {core_gen1_eeproms, core_gen2_eeproms, core_gen1_values,
-                               core_gen2_values};
-const family_sets STRAP_SETS = {strap_gen1_eeproms, strap_gen2_eeproms, strap_gen1_values,
-                                strap_gen2_values};
 
 void select_core(eeprom_session *s) {
     EEPROM_ASSERT(s);
-    select_generation(s, &s->core_generation, s->core_regions, s->core_items, CORE_SETS);
+    select_generation(s, &s->core_generation, s->core_regions, s->core_items, core_gen1,
+                      core_gen2);
 }
 
 void select_strap(eeprom_session *s) {
     EEPROM_ASSERT(s);
-    select_generation(s, &s->strap_generation, s->strap_regions, s->strap_items, STRAP_SETS);
+    select_generation(s, &s->strap_generation, s->strap_regions, s->strap_items, strap_gen1,
+                      strap_gen2);
 }
 
 }  // namespace

@@ -92,9 +92,18 @@ TEST_F(Completion, OffersCommandsOptionsNamesAndWholeFileNames) {
         std::vector<std::string> words;
         std::string replies;
     } rows[] = {
-        {{"vellum", "ver"}, "version\n"},
-        {{"vellum", "--"}, "--help\n--version\n"},
-        {{"vellum", "-"}, "--help\n--version\n"},
+        {{"vellum", "ver"}, "version\nverify\n"},
+        {{"vellum", "--"}, "--help\n--version\n--chip\n"},
+        {{"vellum", "-"}, "--help\n--version\n--chip\n"},
+        // Chip files: a label, then its file (bash splits the word at '=');
+        // the command comes after them.
+        {{"vellum", "--chip", "core_v"}, "core_v2_eeprom=\n"},
+        {{"vellum", "--chip", "strap_v2_eeprom", "=", "ot"}, "other.bin\n"},
+        {{"vellum", "--chip", "strap_v2_eeprom", "=", "other.bin", "ve"}, "version\nverify\n"},
+        {{"vellum", "--chip", "c=x", "lock", "v"}, "vrcal\n"},
+        {{"vellum", "apply", "--d"}, "--dry-run\n"},
+        {{"vellum", "apply", "--dry-run", "ot"}, "other.bin\n"},
+        {{"vellum", "verify", "ot"}, "other.bin\n"},
         // Names come from the help listing of the fitted hardware.
         {{"vellum", "lock", "c"}, "core\n"},
         {{"vellum", "get", "unit"}, "unit_sn\nunit_config\n"},

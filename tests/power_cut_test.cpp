@@ -14,6 +14,7 @@
 #include <functional>
 
 #include "catalogue.h"
+#include "eeprom_common.h"
 #include "headset_fixtures.h"
 
 namespace {
