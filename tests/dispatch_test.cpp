@@ -47,55 +47,6 @@ std::string shown(const std::string &item) { return item + ": \n"; }
 const std::string NO_SUCH_COMMAND = "\n ** Command not found. (Type 'help')\n" + USAGE;
 const std::string HEADINGS = "Core EEPROM Data:\n\nStrap EEPROM Data:\n";
 
-// The version the build stamps into the binary is the project's version.
-std::string version_line() { return std::string("vellum Version: ") + VELLUM_VERSION + "\n"; }
-
-// The help listing for the given generations: descriptions in column 24,
-// region and item names indented by eight under the commands that take them.
-std::string help_text(int core, int strap) {
-    auto indented = [](const std::vector<std::string> &names) {
-        std::string out;
-        for (const std::string &n : names) out += "        " + n + "\n";
-        return out;
-    };
-    std::vector<std::string> regions = {"bootloader", "core"};
-    if (core == 2) regions.push_back("vrcal");
-    regions.push_back("strap");
-    std::vector<std::string> items = CORE_ITEMS;
-    if (core == 2) items.insert(items.end(), BLOB_ITEMS.begin(), BLOB_ITEMS.end());
-    const auto &straps = strap == 2 ? STRAP_ITEMS_GEN2 : STRAP_ITEMS_GEN1;
-    items.insert(items.end(), straps.begin(), straps.end());
-
-    enum listing { none, region_names, item_names };
-    const struct {
-        std::string name, description;
-        listing below;
-    } commands[] = {
-        {"help", "Print all commands and items", none},
-        {"version", "Display the Version", none},
-        {"print_all", "Prints all EEPROM data", none},
-        {"reset", "Reset the EEPROM", region_names},
-        {"lock", "Lock the given EEPROM", region_names},
-        {"unlock", "Unlock the given EEPROM", region_names},
-        {"upgrade", "Upgrade the given EEPROM to latest version", region_names},
-        {"get", "Get an EEPROM item", item_names},
-        {"set", "Set an EEPROM item", item_names},
-        {"check", "Check every EEPROM region", none},
-        {"dump", "Save a region image to a file", region_names},
-        {"restore", "Write a region image from a file", region_names},
-        {"export", "Print all EEPROM data as JSON", none},
-        {"apply", "Set the items listed in a file", none},
-        {"verify", "Compare the items listed in a file", none},
-    };
-    std::string text = "\nCOMMAND                DESCRIPTION\n" + std::string(40, '-') + "\n";
-    for (const auto &c : commands) {
-        text += c.name + std::string(23 - c.name.size(), ' ') + c.description + "\n";
-        if (c.below == region_names) text += indented(regions);
-        if (c.below == item_names) text += indented(items);
-    }
-    return text;
-}
-
 // ---------------------------------------------------------------------------
 // Headsets
 

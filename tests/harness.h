@@ -50,7 +50,8 @@ struct xfer_call {
 // Mounts a fresh /sys holding the headset; a failure is reported to gtest.
 // A headset that leaves kernel_bits at 0 lists its directories as the test
 // run asks: VELLUM_TEST_KERNEL_BITS=32 for a 32-bit kernel's order, else a
-// 64-bit kernel's. CTest runs every test under both.
+// 64-bit kernel's. CTest runs every test in the 64-bit order, and the suites
+// whose outcome depends on the order in the 32-bit one too (tests/CMakeLists.txt).
 bool mount_headset(const emu_headset &headset);
 int test_kernel_bits();
 

@@ -11,8 +11,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "harness.h"
@@ -94,6 +97,91 @@ inline std::string found(const std::string &region, const std::string &device = 
 
 inline std::string hint(const std::string &command) {
     return "For a list of items run:\nvellum help " + command + "\n\n";
+}
+
+// The version the build stamps into the binary is the project's version.
+inline std::string version_line() { return std::string("vellum Version: ") + VELLUM_VERSION + "\n"; }
+
+// The help listing for the given generations: descriptions in column 24,
+// region and item names indented by eight under the commands that take them.
+inline std::string help_text(int core, int strap) {
+    auto indented = [](const std::vector<std::string> &names) {
+        std::string out;
+        for (const std::string &n : names) out += "        " + n + "\n";
+        return out;
+    };
+    std::vector<std::string> regions = {"bootloader", "core"};
+    if (core == 2) regions.push_back("vrcal");
+    regions.push_back("strap");
+    std::vector<std::string> items = CORE_ITEMS;
+    if (core == 2) items.insert(items.end(), BLOB_ITEMS.begin(), BLOB_ITEMS.end());
+    const auto &straps = strap == 2 ? STRAP_ITEMS_GEN2 : STRAP_ITEMS_GEN1;
+    items.insert(items.end(), straps.begin(), straps.end());
+
+    enum listing { none, region_names, item_names };
+    const struct {
+        std::string name, description;
+        listing below;
+    } commands[] = {
+        {"help", "Print all commands and items", none},
+        {"version", "Display the Version", none},
+        {"print_all", "Prints all EEPROM data", none},
+        {"reset", "Reset the EEPROM", region_names},
+        {"lock", "Lock the given EEPROM", region_names},
+        {"unlock", "Unlock the given EEPROM", region_names},
+        {"upgrade", "Upgrade the given EEPROM to latest version", region_names},
+        {"get", "Get an EEPROM item", item_names},
+        {"set", "Set an EEPROM item", item_names},
+        {"check", "Check every EEPROM region", none},
+        {"dump", "Save a region image to a file", region_names},
+        {"restore", "Write a region image from a file", region_names},
+        {"export", "Print all EEPROM data as JSON", none},
+        {"apply", "Set the items listed in a file", none},
+        {"verify", "Compare the items listed in a file", none},
+    };
+    std::string text = "\nCOMMAND                DESCRIPTION\n" + std::string(40, '-') + "\n";
+    for (const auto &c : commands) {
+        text += c.name + std::string(23 - c.name.size(), ' ') + c.description + "\n";
+        if (c.below == region_names) text += indented(regions);
+        if (c.below == item_names) text += indented(items);
+    }
+    return text;
+}
+
+// (item, region) of a family's table, in table order.
+inline std::vector<std::pair<std::string, std::string>> family(int core, int strap) {
+    std::vector<std::pair<std::string, std::string>> out;
+    if (core)
+        for (size_t i = 0; i < CORE_ITEMS.size(); i++)
+            out.emplace_back(CORE_ITEMS[i], i < 3 ? "bootloader" : "core");
+    if (core == 2)
+        for (const std::string &b : BLOB_ITEMS) out.emplace_back(b, "vrcal");
+    for (const std::string &s : strap == 1 ? STRAP_ITEMS_GEN1 : strap == 2 ? STRAP_ITEMS_GEN2
+                                                                       : std::vector<std::string>{})
+        out.emplace_back(s, "strap");
+    return out;
+}
+
+using line_fn = std::function<std::string(const std::string &item, const std::string &region)>;
+
+// What print_all shows for one table whose chip opens: each region's lookup
+// line before its first item, a value for every item in `values`, the line
+// from `lines` for others, `fallback` for the rest.
+inline void walk(std::string &out, std::string &err, const std::vector<std::pair<std::string, std::string>> &items,
+          const std::map<std::string, std::string> &values,
+          const std::map<std::string, std::string> &lines = {},
+          const line_fn &fallback = [](const std::string &i, const std::string &) { return i + " has not been set!\n"; }) {
+    std::string region;
+    for (const auto &[item, r] : items) {
+        if (r != region) err += found(r, r == "strap" ? "1-0051" : "1-0050");
+        region = r;
+        if (values.count(item)) {
+            out += values.at(item);
+            err += item + ": \n";
+        } else {
+            err += lines.count(item) ? lines.at(item) : fallback(item, r);
+        }
+    }
 }
 
 // Mounts a headset of the given generations (0: chip absent), chips blank.

@@ -343,42 +343,6 @@ TEST(ItemsLookup, CoreItemCommandsNeverProbeForTheStrap) {
 // ---------------------------------------------------------------------------
 // print_all
 
-// (item, region) of a family's table, in table order.
-std::vector<std::pair<std::string, std::string>> family(int core, int strap) {
-    std::vector<std::pair<std::string, std::string>> out;
-    if (core)
-        for (size_t i = 0; i < CORE_ITEMS.size(); i++)
-            out.emplace_back(CORE_ITEMS[i], i < 3 ? "bootloader" : "core");
-    if (core == 2)
-        for (const std::string &b : BLOB_ITEMS) out.emplace_back(b, "vrcal");
-    for (const std::string &s : strap == 1 ? STRAP_ITEMS_GEN1 : strap == 2 ? STRAP_ITEMS_GEN2
-                                                                       : std::vector<std::string>{})
-        out.emplace_back(s, "strap");
-    return out;
-}
-
-using line_fn = std::function<std::string(const std::string &item, const std::string &region)>;
-
-// What print_all shows for one table whose chip opens: each region's lookup
-// line before its first item, a value for every item in `values`, the line
-// from `lines` for others, `fallback` for the rest.
-void walk(std::string &out, std::string &err, const std::vector<std::pair<std::string, std::string>> &items,
-          const std::map<std::string, std::string> &values,
-          const std::map<std::string, std::string> &lines = {},
-          const line_fn &fallback = [](const std::string &i, const std::string &) { return not_set(i); }) {
-    std::string region;
-    for (const auto &[item, r] : items) {
-        if (r != region) err += found(r, r == "strap" ? "1-0051" : "1-0050");
-        region = r;
-        if (values.count(item)) {
-            out += values.at(item);
-            err += item + ": \n";
-        } else {
-            err += lines.count(item) ? lines.at(item) : fallback(item, r);
-        }
-    }
-}
-
 TEST(ItemsPrintAll, HeadingsOnStdoutStoppingRulesAndAlwaysStatusZero) {
     const std::string CORE_HEAD = "Core EEPROM Data:\n", STRAP_HEAD = "\nStrap EEPROM Data:\n";
     const std::string no_core = "Failed to find core_eeprom in sysfs - check dts files\n";
