@@ -102,7 +102,18 @@ bool eeprom_is_open_chip(const eeprom_session *s, const struct stat &file) {
 eeprom_status_t eeprom_open(eeprom_t *eeprom) {
     EEPROM_ASSERT(eeprom);
     EEPROM_ASSERT(eeprom->data);  // a session's copy, not the catalogue's template
-    if (eeprom->fd >= 0) return EEPROM_SUCCESS;
+    if (eeprom->fd >= 0 && eeprom->locked) return EEPROM_SUCCESS;
+    // Open from an earlier call whose locks were released: locked again.
+    if (eeprom->fd >= 0) {
+        const int err = lock_region(eeprom->fd, eeprom, eeprom->write_errno != 0);
+        if (err != 0) {
+            eeprom_diag(eeprom->session, "Lock %s EEPROM %s Failed on: %d\n", eeprom->name,
+                        eeprom->path, err);
+            return EEPROM_ERROR_OPEN;
+        }
+        eeprom->locked = true;
+        return EEPROM_SUCCESS;
+    }
 
     if (eeprom->path[0] == '\0') {
         const int found = eeprom_find(eeprom->sysfs_name, eeprom);
@@ -140,6 +151,7 @@ eeprom_status_t eeprom_open(eeprom_t *eeprom) {
         return EEPROM_ERROR_OPEN;
     }
     eeprom->fd = fd;
+    eeprom->locked = true;
     return EEPROM_SUCCESS;
 }
 

@@ -70,7 +70,7 @@ struct eeprom_session;
 
 // One region of an EEPROM device. The catalogue holds a template of each,
 // with no buffers; a session works on copies of its own, of which only path,
-// fd, size, the contents of data and chip, chip_known, loaded and
+// fd, size, the contents of data and chip, chip_known, loaded, locked and
 // write_errno change at run time.
 struct eeprom_t {
     char name[16];
@@ -89,6 +89,7 @@ struct eeprom_t {
     uint8_t *chip;
     int32_t chip_known;
     bool loaded;  // data holds the valid image the chip holds: loads need not read
+    bool locked;  // the region's bytes are locked against every other vellum
     eeprom_session *session;  // whose region this is
     int32_t write_errno;      // the chip is open read-only: why a store is refused
 };

@@ -158,19 +158,26 @@ eeprom_t *eeprom_find_region(eeprom_session *s, const char *text, bool exact,
 
 namespace {
 
-void release(eeprom_session *s) {
+// Every lock released, and with them what the session knew of the chips;
+// the chips stay open for the next call unless `close_chips`.
+void release(eeprom_session *s, bool close_chips) {
     for (int i = 0; i < s->region_count; ++i) {
         eeprom_t *r = &s->regions[i];
         if (r->fd < 0) continue;
-        struct flock unlock = {};
-        unlock.l_type = F_UNLCK;
-        unlock.l_whence = SEEK_SET;
-        unlock.l_start = r->offset;
-        unlock.l_len = eeprom_buffer_capacity(r->layouts);
-        fcntl(r->fd, F_OFD_SETLK, &unlock);
-        close(r->fd);
-        r->fd = -1;
+        if (r->locked) {
+            struct flock unlock = {};
+            unlock.l_type = F_UNLCK;
+            unlock.l_whence = SEEK_SET;
+            unlock.l_start = r->offset;
+            unlock.l_len = eeprom_buffer_capacity(r->layouts);
+            fcntl(r->fd, F_OFD_SETLK, &unlock);
+            r->locked = false;
+        }
         eeprom_forget(r);
+        if (close_chips) {
+            close(r->fd);
+            r->fd = -1;
+        }
     }
 }
 
@@ -178,12 +185,12 @@ void release(eeprom_session *s) {
 
 void eeprom_session_release(eeprom_session *s) {
     EEPROM_ASSERT(s);
-    if (!s->keep_locks) release(s);
+    if (!s->keep_locks) release(s, false);
 }
 
 void eeprom_session_close(eeprom_session *s) {
     EEPROM_ASSERT(s);
-    release(s);
+    release(s, true);
 }
 
 // ---------------------------------------------------------------------------

@@ -61,11 +61,12 @@ struct eeprom_session {
 void eeprom_session_init(eeprom_session *s);
 // Fixes the generations without probing (0: probe when first asked).
 void eeprom_session_fix(eeprom_session *s, int core_generation, int strap_generation);
-// The end of a call: every region's lock released and its chip closed, and
-// with them what the session knew of the chips (not for keep_locks). The
-// paths found stay, so nothing is looked up or reported again.
+// The end of a call: every region's lock released, and with it what the
+// session knew of the chips (not for keep_locks). The chips stay open and
+// the paths found stay, so nothing is looked up or reported again; the next
+// call locks afresh.
 void eeprom_session_release(eeprom_session *s);
-// Releases and closes everything, whatever keep_locks says.
+// Releases every lock and closes every chip, whatever keep_locks says.
 void eeprom_session_close(eeprom_session *s);
 
 // Item table (ended by an entry with an empty name) and region list (ended

@@ -104,7 +104,7 @@ TEST(LookupInProcess, SearchesAndReportsOnceThenRetriesOnlyTheOpen) {
     eeprom_session_init(&session);
     session.diag = [](void *, const char *text) { fputs(text, stderr); };
     eeprom_t region = {"test", "core_v2_eeprom", "", -1, 1, layouts, 0, 0, buffer, 0x12345678,
-                       chip, 0, false, &session, 0};
+                       chip, 0, false, false, &session, 0};
     const std::string path = "/sys/bus/i2c/devices/1-0050/eeprom";
 
     // The label is there but the file is not: found, then the open fails.
