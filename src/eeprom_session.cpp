@@ -164,15 +164,16 @@ void release(eeprom_session *s, bool close_chips) {
     for (int i = 0; i < s->region_count; ++i) {
         eeprom_t *r = &s->regions[i];
         if (r->fd < 0) continue;
-        if (r->locked) {
+        // Closing the chip's only descriptor releases its lock as well.
+        if (r->locked && !close_chips) {
             struct flock unlock = {};
             unlock.l_type = F_UNLCK;
             unlock.l_whence = SEEK_SET;
             unlock.l_start = r->offset;
             unlock.l_len = eeprom_buffer_capacity(r->layouts);
             fcntl(r->fd, F_OFD_SETLK, &unlock);
-            r->locked = false;
         }
+        r->locked = false;
         eeprom_forget(r);
         if (close_chips) {
             close(r->fd);

@@ -27,7 +27,10 @@ int vellum_snapshot(vellum_session *s) {
         }
     }
     s->snapshot_taken = true;
-    return vellum_done(s, first);
+    // Reads are answered from the images now, not from the chips: they are
+    // closed, which releases their locks, rather than kept for a next call.
+    eeprom_session_close(&s->store);
+    return first;
 }
 
 int vellum_drop_snapshot(vellum_session *s) {
