@@ -22,10 +22,11 @@ const std::string CORE_CHIP = "/sys/bus/i2c/devices/1-0050/eeprom";
 const std::string SN = "1A2B3C4D5E6F7";  // unit_sn as provisioned
 const image_item NEW_SN = {24, text_bytes("NEW", 14)};
 // Taken from the tool, run after the probe on the same headset: what `get`
-// prints for the call's item, what `export` lists for it, and (for a text)
-// what the tool prints on standard error for the call's words, with "text"
-// as "get"; the tool's status must then be the call's.
-const std::string GET = "%G", EXPORTED = "%E", AS_TOOL = "%T";
+// prints for the call's item, the file it saves of a blob (in hex), what
+// `export` lists for it, and (for a text) what the tool prints on standard
+// error for the call's words, with "text" as "get"; the tool's status must
+// then be the call's.
+const std::string GET = "%G", SAVED = "%F", EXPORTED = "%E", AS_TOOL = "%T";
 
 // One step of the probe (%D: the scratch directory, %V: the tool) and the
 // line it prints.
@@ -91,6 +92,10 @@ protected:
             const run_result r = run_vellum(words, row.env);
             EXPECT_EQ(r.status, status & 0xFF) << "the tool's status";
             return r.err;
+        }
+        if (what == SAVED) {
+            EXPECT_EQ(run_vellum({"get", words[1], dir_ + "/saved"}).status, 0);
+            return hex(read_file(dir_ + "/saved").value_or(bytes{}));
         }
         const run_result r = run_vellum(what == GET ? std::vector<std::string>{"get", words[1]}
                                                     : std::vector<std::string>{"export"});
@@ -168,7 +173,7 @@ TEST_F(Library, ReadsEveryKindAsTheToolShowsIt) {
         {"text ipd_min", 0, GET}, {"bytes ipd_min", 0, "80f396000000"},
         {"ipd ipd_min", 0, "-3200 150 0"},
         {"text device_config", 0, EXPORTED, found("vrcal")},
-        {"bytes device_config", 0, hex(CALIBRATION)},
+        {"bytes device_config", 0, SAVED},
         {"text strap_sn", 0, GET, strap_found()}, {"uint left_audio_temp", 0, "25"},
     };
     std::vector<call> direct = {{"open ro", 0}};
