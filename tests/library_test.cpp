@@ -49,6 +49,7 @@ struct library_row {
     // call's. read_only_files: chip files 0444, and the probe runs without
     // the capabilities that let root ignore file modes.
     enum { verbose, quiet, read_only_files } mode = verbose;
+    std::vector<std::pair<std::string, std::string>> files = {};  // in %D before the calls
 };
 
 std::string escaped(const std::string &s) {
@@ -109,6 +110,7 @@ protected:
         for (const library_row &row : rows) {
             SCOPED_TRACE(row.what);
             empty_dir();
+            for (const auto &[name, content] : row.files) write_file(dir_ + "/" + name, text(at(content)));
             emu_headset hs = emu_standard_headset();
             hs.chips.clear();
             hs.base_dir = row.core >= 0;
@@ -320,6 +322,30 @@ TEST_F(Library, ErrorsReachTheCallbackAsTheToolPrintsThemOrNowhere) {
     play(rows);
     for (library_row &r : rows) r.mode = library_row::quiet;
     play(rows);
+}
+
+// Chip files, verify and the dry run, through a session: what the tool's
+// --chip, verify and apply --dry-run do, with no bus directory at all.
+TEST_F(Library, ChipFilesVerifyAndDryRun) {
+    const std::string FOUND_C = "Found core EEPROM at: %D/c\n";
+    const std::string WHY = "no such label (core_eeprom, core_v2_eeprom, strap_eeprom, strap_v2_eeprom)";
+    play({{.what = "a session on a blank chip file",
+           .seeds = {},
+           .calls = {{"run /usr/bin/truncate -s 8192 %D/c", 0, "exit 0"},
+                     {"open rw", 0}, {"chip core_v2_eeprom %D/c", 0},
+                     {"chip strap_eeprom %D/c", 7, "", "strap_eeprom=%D/c: the file stands for core_v2_eeprom already\n"},
+                     {"reset core", 0, "", FOUND_C + " Reseting core\n"}, {"set unit_sn NEW", 0},
+                     {"text unit_sn", 0, "NEW"},
+                     {"verify %D/p", 1, "line 2: prox_near: stored not set, file 5\n"},
+                     {"dry %D/p", 0, "", " Would apply 2 items to core\n"},
+                     {"verify %D/p", 1, "line 2: prox_near: stored not set, file 5\n"},
+                     {"text strap_sn", 11, "", "Failed to find strap_eeprom in sysfs - check dts files\n"},
+                     {"chip core_eeprom %D/c", 7, "", "core_eeprom=%D/c: chips are already in use\n"},
+                     {"open rw", 0}, {"chip nope %D/c", 7, "", "nope=%D/c: " + WHY + "\n"},
+                     {"chip core_v2_eeprom %D/none", 4, "",
+                      "core_v2_eeprom=%D/none: cannot be used, errno 2\n"}},
+           .core = -1,
+           .files = {{"p", "unit_sn NEW\nprox_near 5\n"}}}});
 }
 
 }  // namespace

@@ -40,6 +40,11 @@ static void append(char *to, size_t size, const char *text) {
 
 static void collect(void *user, const char *text) { append(user, BIG, text); }
 
+static void differs(void *user, const char *text, size_t length) {
+    (void)user, (void)length;
+    append(value, sizeof value, text);
+}
+
 static void add(const char *format, long long number) {
     char text[64];
     snprintf(text, sizeof text, format, number);
@@ -154,6 +159,10 @@ static int null_arguments(vellum_session *s) {
     REFUSED(vellum_set_blob(NULL, "xrservice", t, 1)); REFUSED(vellum_set_blob(s, NULL, t, 1));
     REFUSED(vellum_set_blob(s, "xrservice", NULL, 1));
     REFUSED(vellum_apply(NULL, "/dev/null")); REFUSED(vellum_apply(s, NULL));
+    REFUSED(vellum_apply_dry_run(NULL, "/dev/null")); REFUSED(vellum_apply_dry_run(s, NULL));
+    REFUSED(vellum_verify(NULL, "/dev/null", NULL, NULL)); REFUSED(vellum_verify(s, NULL, NULL, NULL));
+    REFUSED(vellum_use_chip_file(NULL, "core_eeprom", "f"));
+    REFUSED(vellum_use_chip_file(s, NULL, "f")); REFUSED(vellum_use_chip_file(s, "core_eeprom", NULL));
     REFUSED(vellum_check(NULL, "core", &check)); REFUSED(vellum_check(s, NULL, &check));
     REFUSED(vellum_check(s, "core", NULL));
     REFUSED(vellum_reset(NULL, "core")); REFUSED(vellum_reset(s, NULL));
@@ -228,6 +237,9 @@ static int run_step(char **w, int n, vellum_session **s, int quiet) {
     }
     if (strcmp(op, "set") == 0) return vellum_set(*s, name, n - 2, (const char *const *)w + 2);
     if (strcmp(op, "apply") == 0) return vellum_apply(*s, name);
+    if (strcmp(op, "dry") == 0) return vellum_apply_dry_run(*s, name);
+    if (strcmp(op, "verify") == 0) return vellum_verify(*s, name, differs, NULL);
+    if (strcmp(op, "chip") == 0) return vellum_use_chip_file(*s, name, n > 2 ? w[2] : "");
     if (strcmp(op, "reset") == 0) return vellum_reset(*s, name);
     if (strcmp(op, "snapshot") == 0) return vellum_snapshot(*s);
     if (strcmp(op, "drop") == 0) return vellum_drop_snapshot(*s);
