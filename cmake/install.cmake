@@ -1,28 +1,39 @@
 # What `cmake --install` puts on the device, and the Debian packages of it:
 # one package per install component (cmake/deb-component.cmake).
+#
+#   component    package        what
+#   vellum       vellum         the tool, vellum(1), its bash completion
+#   library      libvellum0     libvellum.so.0, for the programs that use it
+#   development  libvellum-dev  vellum.h, libvellum.so, libvellum.a,
+#                               vellum.pc, vellum(3)
 
 include(${CMAKE_CURRENT_LIST_DIR}/deb-component.cmake)
 
 # The package's maintainer, also the signer of every changelog entry.
 set(CPACK_PACKAGE_CONTACT "vellum maintainers <vellum-maintainers@hmd-platform.dev>")
 
+# A manual page of doc/ carries the project's version; it is installed
+# compressed (gzip -9n, as Debian wants it) into its section's folder, and
+# build/.../doc/PAGE stays for the tests.
+function(vellum_man_page page component)
+  string(REGEX REPLACE "^.*\\." "" section ${page})
+  set(built ${PROJECT_BINARY_DIR}/doc/${page})
+  configure_file(${PROJECT_SOURCE_DIR}/doc/${page} ${built} @ONLY)
+  add_custom_command(
+    OUTPUT ${built}.gz
+    COMMAND ${CMAKE_COMMAND} -DINPUT=${built} -DOUTPUT=${built}.gz -DGZIP=${VELLUM_GZIP}
+      -P ${PROJECT_SOURCE_DIR}/cmake/gzip-9n.cmake
+    DEPENDS ${built} ${PROJECT_SOURCE_DIR}/cmake/gzip-9n.cmake
+    COMMENT "Compressing the manual page ${page}"
+    VERBATIM)
+  set_property(GLOBAL APPEND PROPERTY VELLUM_MAN_PAGES ${built}.gz)
+  install(FILES ${built}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section}
+    COMPONENT ${component})
+endfunction()
+
 # The tool: component and package `vellum`.
 install(TARGETS vellum RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT vellum)
-
-# The manual page carries the project's version; it is installed compressed
-# (gzip -9n, as Debian wants it), build/.../doc/vellum.1 stays for the tests.
-configure_file(${PROJECT_SOURCE_DIR}/doc/vellum.1 ${PROJECT_BINARY_DIR}/doc/vellum.1 @ONLY)
-add_custom_command(
-  OUTPUT ${PROJECT_BINARY_DIR}/doc/vellum.1.gz
-  COMMAND ${CMAKE_COMMAND} -DINPUT=${PROJECT_BINARY_DIR}/doc/vellum.1
-    -DOUTPUT=${PROJECT_BINARY_DIR}/doc/vellum.1.gz -DGZIP=${VELLUM_GZIP}
-    -P ${PROJECT_SOURCE_DIR}/cmake/gzip-9n.cmake
-  DEPENDS ${PROJECT_BINARY_DIR}/doc/vellum.1 ${PROJECT_SOURCE_DIR}/cmake/gzip-9n.cmake
-  COMMENT "Compressing the manual page"
-  VERBATIM)
-add_custom_target(vellum-man-page ALL DEPENDS ${PROJECT_BINARY_DIR}/doc/vellum.1.gz)
-install(FILES ${PROJECT_BINARY_DIR}/doc/vellum.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
-  COMPONENT vellum)
+vellum_man_page(vellum.1 vellum)
 install(FILES ${PROJECT_SOURCE_DIR}/doc/vellum.bash-completion
   DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME vellum
   COMPONENT vellum)
@@ -33,6 +44,42 @@ vellum_deb_component(vellum PACKAGE vellum SECTION utils
   "Sets and prints the serial numbers, board revisions, MAC addresses, sensor\n\
 thresholds, IPD limits, audio parameters and calibration blobs kept in the\n\
 I2C EEPROMs of the headset's core board and head strap, through sysfs.")
+
+# The library (not built for the fuzz targets).
+if(TARGET vellum_shared)
+  install(TARGETS vellum_shared
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library
+      NAMELINK_COMPONENT development)
+  install(TARGETS vellum_core ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+    COMPONENT development)
+  install(FILES ${PROJECT_BINARY_DIR}/include/vellum.h
+    DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
+  vellum_man_page(vellum.3 development)
+
+  # vellum.pc names the prefix the files are installed under, which is known
+  # only when they are (`cmake --install --prefix`, /usr in the packages):
+  # cmake/vellum.pc.in is filled in here but for the prefix, which the
+  # install step writes in.
+  set(VELLUM_PC_PREFIX "@VELLUM_PC_PREFIX@")
+  foreach(dir LIBDIR INCLUDEDIR)
+    if(IS_ABSOLUTE "${CMAKE_INSTALL_${dir}}")
+      set(VELLUM_PC_${dir} "${CMAKE_INSTALL_${dir}}")
+    else()
+      set(VELLUM_PC_${dir} "\${prefix}/${CMAKE_INSTALL_${dir}}")
+    endif()
+  endforeach()
+  string(REPLACE "\${prefix}" "\${CMAKE_INSTALL_PREFIX}" pc_dir "${VELLUM_PC_LIBDIR}/pkgconfig")
+  set(pc ${PROJECT_BINARY_DIR}/pkgconfig/vellum.pc)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/vellum.pc.in ${pc}.in @ONLY)
+  install(CODE "
+    set(VELLUM_PC_PREFIX \"\${CMAKE_INSTALL_PREFIX}\")
+    configure_file(\"${pc}.in\" \"${pc}\" @ONLY)
+    file(INSTALL DESTINATION \"${pc_dir}\" TYPE FILE FILES \"${pc}\")"
+    COMPONENT development)
+endif()
+
+get_property(man_pages GLOBAL PROPERTY VELLUM_MAN_PAGES)
+add_custom_target(vellum-man-page ALL DEPENDS ${man_pages})
 
 # A package for each component declared above, named and described there;
 # the file name is Debian's (vellum_1.0.0_amd64.deb).
