@@ -45,7 +45,9 @@ vellum_deb_component(vellum PACKAGE vellum SECTION utils
 thresholds, IPD limits, audio parameters and calibration blobs kept in the\n\
 I2C EEPROMs of the headset's core board and head strap, through sysfs.")
 
-# The library (not built for the fuzz targets).
+# The library (not built for the fuzz targets). The package that carries
+# libvellum.so.N is named after its soname, libvellumN (Debian's rule for a
+# shared library), and the development package needs exactly its version.
 if(TARGET vellum_shared)
   install(TARGETS vellum_shared
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library
@@ -76,6 +78,27 @@ if(TARGET vellum_shared)
     configure_file(\"${pc}.in\" \"${pc}\" @ONLY)
     file(INSTALL DESTINATION \"${pc_dir}\" TYPE FILE FILES \"${pc}\")"
     COMPONENT development)
+
+  get_target_property(soversion vellum_shared SOVERSION)
+  vellum_deb_component(library PACKAGE libvellum${soversion} SECTION libs
+    SHARED_LIBRARY vellum_shared
+    SUMMARY "C library to read and write the headset's identity and calibration EEPROMs"
+    DESCRIPTION
+    "libvellum reads and writes the records that the vellum tool keeps in the\n\
+I2C EEPROMs of the headset's core board and head strap, with the tool's\n\
+locks, store order and read-back, for programs that read them at boot or\n\
+keep reading them. It needs nothing but the C library.\n\
+\n\
+This package holds the shared library.")
+  vellum_deb_component(development PACKAGE libvellum-dev SECTION libdevel
+    DEPENDS "libvellum${soversion} (= ${PROJECT_VERSION})"
+    SUMMARY "development files of libvellum, the headset's EEPROM records library"
+    DESCRIPTION
+    "libvellum reads and writes the records that the vellum tool keeps in the\n\
+I2C EEPROMs of the headset's core board and head strap, from C99 or C++.\n\
+\n\
+This package holds the header vellum.h, the libraries to link (shared and\n\
+static), the pkg-config file vellum.pc and the manual page vellum(3).")
 endif()
 
 get_property(man_pages GLOBAL PROPERTY VELLUM_MAN_PAGES)
@@ -86,10 +109,11 @@ add_custom_target(vellum-man-page ALL DEPENDS ${man_pages})
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 get_property(CPACK_COMPONENTS_ALL GLOBAL PROPERTY VELLUM_DEB_COMPONENTS)
+get_property(CPACK_VELLUM_SHLIBDEPS GLOBAL PROPERTY VELLUM_DEB_SHLIBDEPS)
 set(CPACK_PACKAGE_NAME vellum)
 set(CPACK_PACKAGE_VENDOR "vellum developers")
-# Each package's description begins with its own summary line; this file
-# keeps CPack from putting the project's summary in front of each.
+# Each package's description begins with its own summary line, and a
+# shared library's Depends are read when cpack runs: cmake/cpack-project.cmake.
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/cpack-project.cmake)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
