@@ -17,13 +17,12 @@
 # SHARED_LIBRARY names the library target whose runtime files (libNAME.so.N
 # and its soname link) the package holds; the package must be named after
 # the soname (libNAMEN). It gets what Debian asks of a shared-library
-# package: a `shlibs` control file,
-# so that programs linked against the library depend on this package at
-# this version or later; an ldconfig trigger (`triggers`), so that the
-# loader's cache is brought up to date once dpkg is done; and its Depends
-# from dpkg-shlibdeps. CPack's own scan of the package is turned off for
-# it: CPack would add postinst and postrm scripts calling ldconfig, which
-# Debian has replaced by the trigger.
+# package: a `shlibs` control file, so that programs linked against the
+# library depend on this package at this version or later; an ldconfig
+# trigger (`triggers`), so that the loader's cache is brought up to date
+# once dpkg is done; and its Depends from dpkg-shlibdeps. CPack's own scan
+# of the package is turned off for it: CPack would add postinst and postrm
+# scripts calling ldconfig, which Debian has replaced by the trigger.
 #
 # Call it once per package from the top-level directory (it sets CPack's
 # per-component variables in the caller's scope), before include(CPack).
