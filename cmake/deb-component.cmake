@@ -2,6 +2,7 @@
 #
 #   vellum_deb_component(COMPONENT PACKAGE name SECTION section
 #     SUMMARY "one line" DESCRIPTION "paragraphs"
+#     [DEPENDS "package (= version), ..."] [SHARED_LIBRARY target]
 #     [LINTIAN_OVERRIDES file])
 #
 # declares the package that holds what the install() rules put into
@@ -11,7 +12,17 @@
 # CHANGELOG.md (cmake/deb-changelog.cmake), both at build time and into
 # build/.../deb/PACKAGE/. A LINTIAN_OVERRIDES file is installed as
 # usr/share/lintian/overrides/PACKAGE; each override in it must follow a
-# comment line that says why.
+# comment line that says why. DEPENDS is added to what dpkg-shlibdeps finds.
+#
+# SHARED_LIBRARY names the library target whose runtime files (libNAME.so.N
+# and its soname link) the package holds; the package must be named after
+# the soname (libNAMEN). It gets what Debian asks of a shared-library
+# package: a `shlibs` control file, so that programs linked against the
+# library depend on this package at this version or later; an ldconfig
+# trigger (`triggers`), so that the loader's cache is brought up to date
+# once dpkg is done; and its Depends from dpkg-shlibdeps. CPack's own scan
+# of the package is turned off for it: CPack would add postinst and postrm
+# scripts calling ldconfig, which Debian has replaced by the trigger.
 #
 # Call it once per package from the top-level directory (it sets CPack's
 # per-component variables in the caller's scope), before include(CPack).
@@ -21,7 +32,8 @@
 find_program(VELLUM_GZIP gzip REQUIRED)
 
 function(vellum_deb_component component)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "" "PACKAGE;SECTION;SUMMARY;DESCRIPTION;LINTIAN_OVERRIDES" "")
+  cmake_parse_arguments(PARSE_ARGV 1 arg ""
+    "PACKAGE;SECTION;SUMMARY;DESCRIPTION;DEPENDS;SHARED_LIBRARY;LINTIAN_OVERRIDES" "")
   foreach(required PACKAGE SECTION SUMMARY DESCRIPTION)
     if(NOT arg_${required})
       message(FATAL_ERROR "vellum_deb_component(${component}): ${required} is required")
@@ -45,6 +57,9 @@ function(vellum_deb_component component)
     # Every package is built from the one source, whose name the changelog
     # gives.
     set(CPACK_DEBIAN_${c}_PACKAGE_SOURCE ${PROJECT_NAME} PARENT_SCOPE)
+  endif()
+  if(arg_DEPENDS)
+    set(CPACK_DEBIAN_${c}_PACKAGE_DEPENDS "${arg_DEPENDS}" PARENT_SCOPE)
   endif()
   set_property(GLOBAL APPEND PROPERTY VELLUM_DEB_COMPONENTS ${component})
 
@@ -71,6 +86,14 @@ function(vellum_deb_component component)
   install(FILES ${dir}/copyright ${dir}/changelog.gz
     DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${package} COMPONENT ${component})
 
+  if(arg_SHARED_LIBRARY)
+    vellum_deb_shared_library(${c} ${package} ${arg_SHARED_LIBRARY} ${dir})
+    set(CPACK_DEBIAN_${c}_PACKAGE_SHLIBDEPS OFF PARENT_SCOPE)
+    set(CPACK_DEBIAN_${c}_PACKAGE_CONTROL_EXTRA ${dir}/control/shlibs ${dir}/control/triggers
+      PARENT_SCOPE)
+    set(CPACK_DEBIAN_${c}_PACKAGE_CONTROL_STRICT_PERMISSION ON PARENT_SCOPE)
+  endif()
+
   if(arg_LINTIAN_OVERRIDES)
     # An override without a reason is refused here, before lintian sees it.
     set(file ${arg_LINTIAN_OVERRIDES})
@@ -86,4 +109,40 @@ function(vellum_deb_component component)
     install(FILES ${file} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
       RENAME ${package} COMPONENT ${component})
   endif()
+endfunction()
+
+# The control files of a shared-library package, and its Depends: these are
+# found at build time (cmake/deb-shlibdeps.cmake) and written to DIR/depends,
+# which cmake/cpack-project.cmake adds to the component's Depends when cpack
+# runs (CPACK_VELLUM_SHLIBDEPS).
+function(vellum_deb_shared_library c package target dir)
+  get_target_property(name ${target} OUTPUT_NAME)
+  get_target_property(soversion ${target} SOVERSION)
+  # libfoo.so.1 is packaged as libfoo1, libfoo2.so.1 as libfoo2-1.
+  if(name MATCHES "[0-9]$")
+    set(expected lib${name}-${soversion})
+  else()
+    set(expected lib${name}${soversion})
+  endif()
+  if(NOT package STREQUAL expected)
+    message(FATAL_ERROR "vellum_deb_component: the package of lib${name}.so.${soversion} "
+      "is named ${expected}, not ${package}")
+  endif()
+  # Programs linked against this version need it or a later one of the
+  # same soname (a new call raises the version in project()).
+  file(WRITE ${dir}/control/shlibs "lib${name} ${soversion} ${package} (>= ${PROJECT_VERSION})\n")
+  file(WRITE ${dir}/control/triggers "activate-noawait ldconfig\n")
+
+  if(CMAKE_CROSSCOMPILING)
+    set(search -DSEARCH_DIRS=${VELLUM_TARGET_ROOT}/lib)
+  endif()
+  add_custom_command(
+    OUTPUT ${dir}/depends
+    COMMAND ${CMAKE_COMMAND} -DLIBRARY=$<TARGET_FILE:${target}> -DOUTPUT=${dir}/depends
+      ${search} -P ${PROJECT_SOURCE_DIR}/cmake/deb-shlibdeps.cmake
+    DEPENDS ${target} ${PROJECT_SOURCE_DIR}/cmake/deb-shlibdeps.cmake
+    COMMENT "Debian dependencies of ${package}"
+    VERBATIM)
+  add_custom_target(deb-depends-${package} ALL DEPENDS ${dir}/depends)
+  set_property(GLOBAL APPEND PROPERTY VELLUM_DEB_SHLIBDEPS "${c}=${dir}/depends")
 endfunction()
