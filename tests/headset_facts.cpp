@@ -18,14 +18,6 @@ std::vector<std::string> item_names(const std::vector<item_fact> &items, const r
     return names;
 }
 
-size_t items_in(const region_fact &region, uint32_t version) {
-    const uint32_t v = version ? version : region.latest();
-    size_t n = 0;
-    for (const auto *items : {&CORE_ITEMS, &BLOB_ITEMS, &STRAP_GEN1_ITEMS, &STRAP_GEN2_ITEMS})
-        for (const item_fact &i : *items) n += i.region == &region && i.min_version <= v;
-    return n;
-}
-
 std::string version_line() { return std::string("vellum Version: ") + VELLUM_VERSION + "\n"; }
 
 std::string found(const std::string &region, const std::string &device) {

@@ -34,7 +34,6 @@ struct region_fact {
             if (l.version == (version ? version : latest())) return l.size;
         return 0;
     }
-    uint32_t largest() const { return layouts.back().size; }
     std::string device() const { return chip ? "1-0051" : "1-0050"; }
 };
 
@@ -155,8 +154,6 @@ const item_fact &item(std::string_view name, int strap_generation = 2);
 
 // Item names of a set, and of the items of one region of it, in table order.
 std::vector<std::string> item_names(const std::vector<item_fact> &items, const region_fact *region = nullptr);
-// The items of `region` that a layout of it holds (0: the newest).
-size_t items_in(const region_fact &region, uint32_t version = 0);
 
 // ---------------------------------------------------------------------------
 // The texts the tool prints, byte for byte.

@@ -15,7 +15,7 @@
 #include "headset_facts.h"
 
 using bytes = std::vector<uint8_t>;
-using region_spec = region_fact;
+using region_spec = region_fact;  // its name in earlier tests
 
 inline bytes text(std::string_view s) { return bytes(s.begin(), s.end()); }
 // Every byte value turns up, zeros and 0xFF included.

@@ -91,12 +91,15 @@ TEST(Generation, ChosenOncePerBoardAndIndependently) {
     play({
         // Each family is probed once, on its first use: a core item never
         // makes the tool look for the strap.
-        on(2, 2, "core item, second generation", {"get", "unit_sn"}, 0, "SN42", FOUND_CORE + shown("unit_sn")).listed(1),
-        on(1, 2, "core item, first generation", {"get", "unit_sn"}, 0, "SN42", FOUND_CORE + shown("unit_sn")).listed(1),
+        on(2, 2, "core item, second generation", {"get", "unit_sn"}, 0, "SN42", FOUND_CORE + shown("unit_sn"))
+            .listed(1),
+        on(1, 2, "core item, first generation", {"get", "unit_sn"}, 0, "SN42", FOUND_CORE + shown("unit_sn"))
+            .listed(1),
         on(2, 2, "core item write", {"set", "unit_sn", "SN43"}, 0, "", FOUND_CORE)
             .writing({{&CORE, image_for(CORE, {field("unit_sn", "SN43")})}})
             .listed(1),
-        on(2, 2, "strap item probes the core first", {"get", "strap_sn"}, 0, "ST2", FOUND_STRAP + shown("strap_sn"))
+        on(2, 2, "strap item probes the core first", {"get", "strap_sn"}, 0, "ST2",
+           FOUND_STRAP + shown("strap_sn"))
             .listed(LISTINGS_FOR_BOTH),
         // A label that is not there is looked for again: the probe for the
         // second-generation strap lists the devices anew.
@@ -117,7 +120,8 @@ TEST(Generation, ChosenOncePerBoardAndIndependently) {
         e2e_row{"unreadable bus directory means first generation", {"get", "device_config"}, 7, "",
                 probes_fail + not_found("device_config", "get")}.on(no_bus()).listed(2),
         // A region command settles both boards before it looks for its region.
-        e2e_row{"core region command", {"lock", "core"}, 6, "", FOUND_CORE + uninit("core")}.listed(LISTINGS_FOR_BOTH),
+        e2e_row{"core region command", {"lock", "core"}, 6, "", FOUND_CORE + uninit("core")}
+            .listed(LISTINGS_FOR_BOTH),
         e2e_row{"strap region command", {"lock", "strap"}, 6, "", FOUND_STRAP + uninit("strap")}
             .listed(LISTINGS_FOR_BOTH),
         // The newer label wins even when an older core chip sits on the bus.
@@ -141,7 +145,8 @@ TEST(Lookup, FindsTheChipByLabelAtItsAddress) {
     };
     play({
         get_sn("label child with its number", gens(), 6, uninit_core).listed(1),
-        get_sn("any number after the label", board({at(emu_core_chip(2), 1, 0x50, 42)}), 6, uninit_core).listed(1),
+        get_sn("any number after the label", board({at(emu_core_chip(2), 1, 0x50, 42)}), 6, uninit_core)
+            .listed(1),
         e2e_row{"listing in reverse", {"get", "strap_sn"}, 6, "", FOUND_STRAP + uninit("strap")}
             .on(board(emu_standard_headset().chips, true))
             .listed(LISTINGS_FOR_BOTH),
@@ -152,11 +157,16 @@ TEST(Lookup, FindsTheChipByLabelAtItsAddress) {
             .listed(1),
         get_sn("label absent", gens(0, 2), 11, core_missing).listed(2),
         e2e_row{"strap label absent", {"get", "strap_sn"}, 11, "", strap_missing}.on(2, 0).listed(3),
-        e2e_row{"strap label absent, region command", {"reset", "strap"}, 11, "", strap_missing}.on(2, 0).listed(3),
-        get_sn("unbound device at 0x50", board({of_kind(at(emu_core_chip(2), 2, 0x50), emu_kind::driverless)}), 11,
-               core_missing).listed(2),
-        get_sn("labelled chip at another address", board({at(emu_core_chip(2), 1, 0x52)}), 11, core_missing).listed(2),
-        get_sn("first-generation chip at another address", board({at(emu_core_chip(1), 1, 0x57)}), 11, core_missing)
+        e2e_row{"strap label absent, region command", {"reset", "strap"}, 11, "", strap_missing}
+            .on(2, 0)
+            .listed(3),
+        get_sn("unbound device at 0x50",
+               board({of_kind(at(emu_core_chip(2), 2, 0x50), emu_kind::driverless)}), 11, core_missing)
+            .listed(2),
+        get_sn("labelled chip at another address", board({at(emu_core_chip(2), 1, 0x52)}), 11, core_missing)
+            .listed(2),
+        get_sn("first-generation chip at another address", board({at(emu_core_chip(1), 1, 0x57)}), 11,
+               core_missing)
             .listed(2),
         get_sn("plain directory is not a device", board({of_kind(emu_core_chip(2), emu_kind::plain_dir)}), 11,
                core_missing).listed(2),
@@ -178,7 +188,9 @@ TEST(Lookup, FindsTheChipByLabelAtItsAddress) {
 
 TEST(Lookup, NoBusDirectoryFailsEveryCommandThatNeedsAChip) {
     const auto fails = [](std::vector<std::string> args, int listings) {
-        return e2e_row{args[0] + " " + args[1], args, 254, "", repeat(NO_SYSFS, listings)}.on(no_bus()).listed(listings);
+        return e2e_row{args[0] + " " + args[1], args, 254, "", repeat(NO_SYSFS, listings)}
+            .on(no_bus())
+            .listed(listings);
     };
     play({
         fails({"get", "unit_sn"}, 2), fails({"get", "strap_sn"}, 3), fails({"set", "unit_sn", "X1"}, 2),
@@ -196,7 +208,8 @@ TEST(Lookup, EachRegionIsFoundOncePerRun) {
     play({
         // Three regions share the core chip; each resolves it for itself,
         // from the listing that the core probe made.
-        e2e_row{"blank headset", {"print_all"}, 0, HEADINGS, golden("print_all-blank.err")}.listed(LISTINGS_FOR_BOTH),
+        e2e_row{"blank headset", {"print_all"}, 0, HEADINGS, golden("print_all-blank.err")}
+            .listed(LISTINGS_FOR_BOTH),
         e2e_row{"no EEPROM fitted", {"print_all"}, 0, HEADINGS,
                 label_missing("core_eeprom") + label_missing("strap_eeprom")}.on(0, 0).listed(4),
         e2e_row{"chips that will not open", {"print_all"}, 0, HEADINGS,
@@ -315,9 +328,11 @@ TEST(ItemNames, PrefixesSelectTheFirstItemAndOnlyAStrapWordProbesTheStrap) {
         e2e_row{"set a core item", {"set", "unit_sn", "Z"}, 0, "", FOUND_CORE}
             .holding(reset).writing({{&CORE, image_for(CORE, {field("unit_sn", "Z")})}})
             .listed(1),
-        e2e_row{"a core item's word count", {"set", "unit_sn"}, 7, "", "\nset string command requires an item value!\n"}
+        e2e_row{"a core item's word count", {"set", "unit_sn"}, 7, "",
+                "\nset string command requires an item value!\n"}
             .holding(reset).listed(1),
-        e2e_row{"no strap chip", {"get", "board_revision"}, 5, "", found("bootloader") + not_set("board_revision")}
+        e2e_row{"no strap chip", {"get", "board_revision"}, 5, "",
+                found("bootloader") + not_set("board_revision")}
             .on(2, 0).holding(reset_regions(2, 0)).listed(1),
         e2e_row{"first-generation strap", {"get", "unit_sn"}, 5, "", FOUND_CORE + not_set("unit_sn")}
             .on(2, 1).holding(reset_regions(2, 1)).listed(1),
