@@ -1,95 +1,100 @@
 // File arguments that would hurt a chip or a backup: a file that is one of
 // the headset's EEPROMs, a blob line that names the file being applied, a
 // save that fails half way, a restore whose stored header cannot be read.
-#include <gtest/gtest.h>
-
-#include "service_fixture.h"
+#include "station_file.h"
 
 namespace {
 
-class FileArguments : public Service {};
+const std::string CHIP = SYSFS + "/1-0050/eeprom";
 
-const std::string CHIP = "/sys/bus/i2c/devices/1-0050/eeprom";
+std::vector<placed> core_and_vrcal() { return {{&CORE, provisioned(CORE)}, {&VRCAL, provisioned(VRCAL)}}; }
 
-std::string is_chip(const std::string &file) {
-    return "\n" + file + " is an EEPROM of the headset!\n";
+e2e_row run(const char *what, std::vector<std::string> args, int status, const std::string &out,
+            const std::string &err) {
+    return e2e_row{what, std::move(args), status, out, err}.holding(core_and_vrcal());
 }
 
-TEST_F(FileArguments, FilesThatAreAChipAreRefusedBeforeAnythingIsWritten) {
-    const bytes core = image_for(CORE, provisioned(CORE));
-    const bytes vrcal = image_for(VRCAL, provisioned(VRCAL));
-    const std::vector<seeded> both = {{&CORE, core}, {&VRCAL, vrcal}};
-    const std::string BLOB_LINE = "device_config " + CHIP + "\n";
+TEST(FileArguments, FilesThatAreAChipAreRefusedBeforeAnythingIsWritten) {
     play({
-        {"dump onto the chip", 2, 2, both, {}, {"dump", "core", CHIP}, 7, "", is_chip(CHIP)},
-        {"blob saved onto the chip", 2, 2, both, {}, {"get", "device_config", CHIP}, 7, "",
-         is_chip(CHIP)},
-        {"blob loaded from the chip", 2, 2, both, {}, {"set", "device_config", CHIP}, 7, "",
-         is_chip(CHIP)},
-        {"restore from the chip", 2, 2, both, {}, {"restore", "core", CHIP}, 7, "", is_chip(CHIP)},
-        {"apply the chip", 2, 2, both, {}, {"apply", CHIP}, 7, "", is_chip(CHIP)},
-        {"a new file under /sys", 2, 2, both, {}, {"dump", "core", "/sys/core.img"}, 7, "",
-         is_chip("/sys/core.img")},
-        {"apply a blob line naming the chip", 2, 2, both, {{"st", text(BLOB_LINE)}},
-         {"apply", "%D/st"}, 7, "", "line 1: device_config\n" + is_chip(CHIP)},
-        {"a link to the chip", 2, 2, both, {},
-         {"sh", "ln -s " + CHIP + " %D/link && %V dump core %D/link"}, 7, "", is_chip("%D/link")},
+        run("dump onto the chip", {"dump", "core", CHIP}, 7, "", is_chip(CHIP)),
+        run("blob saved onto the chip", {"get", "device_config", CHIP}, 7, "", is_chip(CHIP)),
+        run("blob loaded from the chip", {"set", "device_config", CHIP}, 7, "", is_chip(CHIP)),
+        run("restore from the chip", {"restore", "core", CHIP}, 7, "", is_chip(CHIP)),
+        run("apply the chip", {"apply", CHIP}, 7, "", is_chip(CHIP)),
+        run("a new file under /sys", {"dump", "core", "/sys/core.img"}, 7, "", is_chip("/sys/core.img")),
+        run("apply a blob line naming the chip", {"apply", "%D/st"}, 7, "",
+            "line 1: device_config\n" + is_chip(CHIP))
+            .with_files({{"st", text("device_config " + CHIP + "\n")}}),
+        run("a link to the chip", {"sh", "ln -s " + CHIP + " %D/link && %V dump core %D/link"}, 7, "",
+            is_chip("%D/link")),
         // Bound elsewhere, the path says nothing: the file is the open chip.
-        {"the chip bound over a file", 2, 2, both, {{"bound", bytes{}}},
-         {"sh", "mount --bind " + CHIP + " %D/bound && %V dump core %D/bound; s=$?; "
-                "umount %D/bound; exit $s"},
-         7, "", found("core") + is_chip("%D/bound")},
-        {"apply - with a blob line reading standard input", 2, 2, both, {},
-         {"apply", "-"}, 7, "", "line 1: device_config: /dev/stdin is the file being applied\n",
-         {}, {}, {}, "device_config /dev/stdin\nunit_sn X\n"},
-        {"apply FILE with a blob line naming FILE", 2, 2, both, {},
-         {"sh", "printf 'unit_sn X\\ndevice_config %D/st\\n' >%D/st && %V apply %D/st"}, 7, "",
-         "line 2: device_config: %D/st is the file being applied\n"},
+        run("the chip bound over a file",
+            {"sh",
+             "mount --bind " + CHIP + " %D/bound && %V dump core %D/bound; s=$?; umount %D/bound; exit $s"},
+            7, "", found("core") + is_chip("%D/bound"))
+            .with_files({{"bound", bytes{}}}),
+        run("apply - with a blob line reading standard input", {"apply", "-"}, 7, "",
+            "line 1: device_config: /dev/stdin is the file being applied\n")
+            .reading("device_config /dev/stdin\nunit_sn X\n"),
+        run("apply FILE with a blob line naming FILE",
+            {"sh", "printf 'unit_sn X\\ndevice_config %D/st\\n' >%D/st && %V apply %D/st"}, 7, "",
+            "line 2: device_config: %D/st is the file being applied\n"),
     });
 }
 
-TEST_F(FileArguments, SavesReplaceTheFileOnlyOnceItIsComplete) {
-    const bytes core = image_for(CORE, provisioned(CORE));
-    const bytes vrcal = image_for(VRCAL, provisioned(VRCAL));
-    const std::vector<seeded> both = {{&CORE, core}, {&VRCAL, vrcal}};
-    const bytes good = image_for(CORE);
+TEST(FileArguments, SavesReplaceTheFileOnlyOnceItIsComplete) {
+    const bytes good = image_for(CORE), core = provisioned(CORE);
     play({
         // One free page for a 6656-byte image: the old file stays whole,
         // and no temporary file is left beside it.
-        {"full disk", 2, 2, both, {{"good", good}},
-         {"sh", "mkdir %D/small && mount -t tmpfs -o size=4k none %D/small && "
-                "cp %D/good %D/small/img && %V dump vrcal %D/small/img; s=$?; "
-                "cmp %D/good %D/small/img && ls -A %D/small; umount %D/small; exit $s"},
-         3, "img\n", found("vrcal") + "vrcal: Write Failed!\n"},
-        {"mode of the old file kept", 2, 2, both, {{"f", good}},
-         {"sh", "chmod 640 %D/f && %V dump core %D/f 2>/dev/null && stat -c %a %D/f"}, 0,
-         "640\n", "", {}, {{"f", core}}},
-        {"a new file as the umask makes it", 2, 2, both, {},
-         {"sh", "umask 027 && %V dump core %D/f 2>/dev/null && stat -c %a %D/f"}, 0, "640\n", "",
-         {}, {{"f", core}}},
-        {"through a link, beside its target", 2, 2, both, {{"real", good}},
-         {"sh", "ln -s real %D/link && %V dump core %D/link 2>/dev/null && readlink %D/link"}, 0,
-         "real\n", "", {}, {{"real", core}}},
-        {"a FIFO is written directly", 2, 2, both, {},
-         {"sh", "mkfifo %D/p && { cat %D/p >%D/out & } && %V dump core %D/p 2>/dev/null; wait"},
-         0, "", "", {}, {{"out", core}}},
+        run("full disk",
+            {"sh",
+             "mkdir %D/small && mount -t tmpfs -o size=4k none %D/small && "
+             "cp %D/good %D/small/img && %V dump vrcal %D/small/img; s=$?; "
+             "cmp %D/good %D/small/img && ls -A %D/small; umount %D/small; exit $s"},
+            3, "img\n", found("vrcal") + "vrcal: " + WRITE_FAILED)
+            .with_files({{"good", good}}),
+        run("mode of the old file kept",
+            {"sh", "chmod 640 %D/f && %V dump core %D/f 2>/dev/null && stat -c %a %D/f"}, 0, "640\n", "")
+            .with_files({{"f", good}})
+            .leaving({{"f", core}}),
+        run("a new file as the umask makes it",
+            {"sh", "umask 027 && %V dump core %D/f 2>/dev/null && stat -c %a %D/f"}, 0, "640\n", "")
+            .leaving({{"f", core}}),
+        run("through a link, beside its target",
+            {"sh", "ln -s real %D/link && %V dump core %D/link 2>/dev/null && readlink %D/link"}, 0, "real\n",
+            "")
+            .with_files({{"real", good}})
+            .leaving({{"real", core}}),
+        run("a FIFO is written directly",
+            {"sh", "mkfifo %D/p && { cat %D/p >%D/out & } && %V dump core %D/p 2>/dev/null; wait"}, 0, "", "")
+            .leaving({{"out", core}}),
     });
 }
 
-TEST_F(FileArguments, RestoreReadsTheStoredHeaderFirst) {
-    const bytes v5 = image_for(CORE, provisioned(CORE));
-    const bytes v4 = image_for(CORE, {{24, text_bytes("V4", 14)}}, 4);
+TEST(FileArguments, RestoreReadsTheStoredHeaderFirst) {
+    const bytes v5 = provisioned(CORE), v4 = image_for(CORE, {field("unit_sn", "V4")}, 4);
     // Layout 4 ends where prox_noise is; the stored checksum behind it is
     // guarded, the byte between left as it was.
     bytes after = v4;
     after.insert(after.end(), {v5[274], 0xFF, 0xFF});
     play({
-        {"stored header unreadable: nothing written", 2, 2, {{&CORE, v5}}, {{"f", v4}},
-         {"restore", "core", "%D/f"}, 2, "", found("core") + "Read Header Failed on errno: 5\n",
-         {}, {}, {"EMU_EEPROM_FAIL_READ=1"}},
-        {"an older layout over a newer one", 2, 2, {{&CORE, v5}}, {{"f", v4}},
-         {"restore", "core", "%D/f"}, 0, "", found("core") + " Restoring core\n",
-         {{&CORE, after}}},
+        e2e_row{"stored header unreadable: nothing written",
+                {"restore", "core", "%D/f"},
+                2,
+                "",
+                found("core") + READ_HEADER + "5\n"}
+            .holding({{&CORE, v5}})
+            .with_files({{"f", v4}})
+            .under({"EMU_EEPROM_FAIL_READ=1"}),
+        e2e_row{"an older layout over a newer one",
+                {"restore", "core", "%D/f"},
+                0,
+                "",
+                found("core") + restoring("core")}
+            .holding({{&CORE, v5}})
+            .with_files({{"f", v4}})
+            .writing({{&CORE, after}}),
     });
 }
 

@@ -272,6 +272,21 @@ run_result run_vellum(const std::vector<std::string> &args, const std::vector<st
     return run_program(VELLUM_BINARY, args, env, input);
 }
 
+std::vector<std::string> probe(const std::string &file, const std::vector<std::string> &ops,
+                               const std::vector<std::string> &env, run_result *result) {
+    std::vector<std::string> args = {file};
+    args.insert(args.end(), ops.begin(), ops.end());
+    run_result r = run_program(XFER_PROBE, args, env);
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t nl; (nl = r.out.find('\n', start)) != std::string::npos; start = nl + 1)
+        lines.push_back(r.out.substr(start, nl - start));
+    if (result)
+        *result = r;
+    return lines;
+}
+
 size_t count_calls(const run_result &r, std::string_view prefix) {
     size_t n = 0;
     for (const std::string &line : r.calls)

@@ -73,6 +73,11 @@ run_result run_program(const std::string &path, const std::vector<std::string> &
                        const std::vector<std::string> &env = {},
                        const std::string &input = "");
 
+// Runs the xfer_probe program (single transfer calls, see xfer_probe.cpp)
+// on one file; returns its output lines, one per operation.
+std::vector<std::string> probe(const std::string &file, const std::vector<std::string> &ops,
+                               const std::vector<std::string> &env = {}, run_result *result = nullptr);
+
 // The call-log lines starting with `prefix` ("pread", "pwrite 1-0051",
 // "opendir /sys/bus/i2c/devices").
 size_t count_calls(const run_result &r, std::string_view prefix);

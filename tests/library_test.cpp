@@ -4,7 +4,7 @@
 // diagnostics callback received. Values are compared with what the tool
 // prints for the same item, texts with what it prints on standard error for
 // the same command, and both chips with what the calls should leave.
-#include "service_fixture.h"
+#include "station_file.h"
 
 #include <sys/stat.h>
 
@@ -39,9 +39,9 @@ struct call {
 
 struct library_row {
     const char *what;
-    std::vector<seeded> seeds;
+    std::vector<placed> seeds;
     std::vector<call> calls;
-    std::vector<seeded> after = {};  // regions as the calls leave them
+    std::vector<placed> after = {};  // regions as the calls leave them
     std::string err = "";            // what the tools the probe ran printed
     std::vector<std::string> env = {};
     int core = 2, strap = 2;  // generations; core -1: no bus directory
@@ -70,15 +70,16 @@ std::string refused(const std::string &region, int err) {
 
 // Every region of the second generation valid, holding the provisioning
 // file's items (and `extra` in the core region).
-std::vector<seeded> provisioned_headset(const std::vector<image_item> &extra = {}) {
-    std::vector<image_item> core = provisioned(CORE);
+std::vector<placed> headset_with(const std::vector<image_item> &extra = {}) {
+    std::vector<image_item> core;
+    for (const provision_line &p : PROVISION)
+        if (p.region == &CORE) core.push_back(p.item);
     core.insert(core.end(), extra.begin(), extra.end());
-    return {{&BOOTLOADER, image_for(BOOTLOADER, provisioned(BOOTLOADER))},
-            {&CORE, image_for(CORE, core)},
-            {&VRCAL, image_for(VRCAL, provisioned(VRCAL))},
-            {&STRAP_GEN2, image_for(STRAP_GEN2, provisioned(STRAP_GEN2))}};
+    std::vector<placed> out = provisioned_headset();
+    out[1].data = image_for(CORE, core);
+    return out;
 }
-seeded core_with(const std::vector<image_item> &extra) { return provisioned_headset(extra)[1]; }
+placed core_with(const std::vector<image_item> &extra) { return headset_with(extra)[1]; }
 
 class Library : public ScratchTest {
 protected:
@@ -117,11 +118,11 @@ protected:
             if (row.core < 0) ASSERT_TRUE(mount_headset(hs));
             else hs = headset(row.core, row.strap);
             std::vector<bytes> model;
-            for (const seeded &s : row.seeds)
-                write_chip(hs.chips[s.region->chip], s.region->offset, s.image);
+            for (const placed &s : row.seeds)
+                write_chip(hs.chips[s.region->chip], s.region->offset, s.data);
             for (const emu_device &chip : hs.chips) model.push_back(read_chip(chip));
-            for (const seeded &s : row.after)
-                std::copy(s.image.begin(), s.image.end(),
+            for (const placed &s : row.after)
+                std::copy(s.data.begin(), s.data.end(),
                           model[s.region->chip].begin() + s.region->offset);
 
             std::vector<std::string> args = {LIBRARY_PROBE};
@@ -176,7 +177,7 @@ TEST_F(Library, ReadsEveryKindAsTheToolShowsIt) {
         {"ipd ipd_min", 0, "-3200 150 0"},
         {"text device_config", 0, EXPORTED, found("vrcal")},
         {"bytes device_config", 0, SAVED},
-        {"text strap_sn", 0, GET, strap_found()}, {"uint left_audio_temp", 0, "25"},
+        {"text strap_sn", 0, GET, FOUND_STRAP}, {"uint left_audio_temp", 0, "25"},
     };
     std::vector<call> direct = {{"open ro", 0}};
     std::vector<call> shot = {{"open ro", 0}, {"snapshot", 0, "", FOUND_ALL}};
@@ -185,13 +186,13 @@ TEST_F(Library, ReadsEveryKindAsTheToolShowsIt) {
     bytes illegal = blob_field({}, 2147);
     illegal[0] = 3000 & 0xFF, illegal[1] = 3000 >> 8;
     play({
-        {"each read loads its region", provisioned_headset(), direct},
-        {"from a snapshot", provisioned_headset(), shot},
+        {"each read loads its region", headset_with(), direct},
+        {"from a snapshot", headset_with(), shot},
         {"first generation, 32 bits", {{&STRAP_GEN1, image_for(STRAP_GEN1, {{196, le32(70000)}})}},
-         {{"open ro", 0}, {"uint left_audio_admittance", 0, "70000", strap_found()},
+         {{"open ro", 0}, {"uint left_audio_admittance", 0, "70000", FOUND_STRAP},
           {"bytes left_audio_admittance", 0, "70110100"}, {"text left_audio_admittance", 0, GET}},
          {}, "", {}, 1, 1},
-        {"buffers, kinds, items not set", provisioned_headset(),
+        {"buffers, kinds, items not set", headset_with(),
          {{"open ro", 0}, {"text unit_sn 13", 7, "length 13", found("core")},
           {"text unit_sn 14", 0, SN},
           {"bytes unit_sn 12", 7, "length 13"}, {"bytes unit_sn 13", 0, hex(text(SN))},
@@ -211,26 +212,26 @@ TEST_F(Library, ReadsEveryKindAsTheToolShowsIt) {
 }
 
 TEST_F(Library, SnapshotSeesChangesOnlyOnceRetakenWritesReachEveryReader) {
-    bytes corrupt = provisioned_headset()[1].image;
+    bytes corrupt = headset_with()[1].data;
     corrupt[40] ^= 1;
     play({
-        {"a change by the tool", provisioned_headset(),
+        {"a change by the tool", headset_with(),
          {{"open ro", 0}, {"snapshot", 0, "", FOUND_ALL}, {"text unit_sn", 0, SN},
           {"run %V set unit_sn NEW", 0, "exit 0"}, {"text unit_sn", 0, SN}, {"snapshot", 0},
           {"text unit_sn", 0, GET}},
          {core_with({NEW_SN})}, found("core")},
-        {"the session's own write", provisioned_headset(),
+        {"the session's own write", headset_with(),
          {{"open rw", 0}, {"snapshot", 0, "", FOUND_ALL}, {"set unit_sn NEW", 0},
           {"text unit_sn", 0, SN}, {"drop", 0}, {"text unit_sn", 0, GET}},
          {core_with({NEW_SN})}},
-        {"a region that failed keeps failing", {provisioned_headset()[0], {&CORE, corrupt}},
+        {"a region that failed keeps failing", {headset_with()[0], {&CORE, corrupt}},
          {{"open ro", 0},
           {"snapshot", 5, "",
            found("bootloader") + found("core") + CHECKSUM + found("vrcal") + uninit("vrcal") +
-               strap_found() + uninit("strap")},
+               FOUND_STRAP + uninit("strap")},
           {"text unit_sn", 5}, {"text board_revision", 0, "EVT 3"}, {"drop", 0},
           {"text unit_sn", 5, "", CHECKSUM}}},
-        {"one session writes, another reads", provisioned_headset(),
+        {"one session writes, another reads", headset_with(),
          {{"open rw", 0}, {"open ro", 0}, {"text unit_sn", 0, SN, found("core")}, {"session 1", 0},
           {"set unit_sn NEW", 0, "", found("core")},
           {"blob device_config 700", 0, "", found("vrcal")}, {"set ipd_max 1 -2 3", 0},
@@ -244,9 +245,9 @@ TEST_F(Library, SnapshotSeesChangesOnlyOnceRetakenWritesReachEveryReader) {
 
 TEST_F(Library, ReadOnlySessionReadsReadOnlyChipFiles) {
     play({{.what = "chip files 0444",
-           .seeds = provisioned_headset(),
+           .seeds = headset_with(),
            .calls = {{"open ro", 0}, {"text unit_sn", 0, SN, found("core")},
-                     {"snapshot", 0, "", found("bootloader") + found("vrcal") + strap_found()},
+                     {"snapshot", 0, "", found("bootloader") + found("vrcal") + FOUND_STRAP},
                      {"uint prox_near", 0, "1200"}, {"set unit_sn X", 4, "", refused("core", 9)},
                      {"blob device_config 3", 4, "", refused("vrcal", 9)}, {"open rw", 0},
                      {"text unit_sn", 4, "", found("core") + refused("core", 13)},
@@ -260,15 +261,15 @@ TEST_F(Library, SessionHoldsLocksAndWhatItReadOnlyInsideACall) {
     const std::string slow_set = "start EMU_EEPROM_DELAY_US=0:200000 %V set unit_sn NEW";
     const std::string locked = "await-lock " + CORE_CHIP + " 256";
     play({
-        {"a read waits for a slow set", provisioned_headset(),
+        {"a read waits for a slow set", headset_with(),
          {{"open ro", 0}, {"text unit_sn", 0, SN, found("core")}, {slow_set, 0},
           {locked, 0, "locked"}, {"text unit_sn", 0, "NEW"}, {"wait", 0, "exit 0"}},
          {core_with({NEW_SN})}, found("core")},
-        {"a write waits for a slow set, both kept", provisioned_headset(),
+        {"a write waits for a slow set, both kept", headset_with(),
          {{"open rw", 0}, {slow_set, 0}, {locked, 0, "locked"},
           {"set prox_mid 9", 0, "", found("core")}, {"wait", 0, "exit 0"}},
          {core_with({NEW_SN, {89, le16(9)}})}, found("core")},
-        {"the tool runs between calls of every kind", provisioned_headset(),
+        {"the tool runs between calls of every kind", headset_with(),
          {{"open ro", 0}, {"text unit_sn", 0, SN, found("core")},
           {"run %V set prox_mid 1", 0, "exit 0"},
           {"open rw", 0}, {"snapshot", 0, "", FOUND_ALL}, {"run %V set prox_mid 2", 0, "exit 0"},
@@ -292,11 +293,11 @@ TEST_F(Library, ErrorsReachTheCallbackAsTheToolPrintsThemOrNowhere) {
     bytes locked = image_for(CORE, {}, 0, 0x00), too_new = image_for(CORE), corrupt = too_new;
     too_new[4] = 6, corrupt[40] ^= 1;
     reseal(too_new);
-    const auto row = [](const char *what, std::vector<seeded> seeds, const call &c,
+    const auto row = [](const char *what, std::vector<placed> seeds, const call &c,
                         std::vector<std::string> env = {}, int core = 2, int strap = 2) {
         return library_row{what, seeds, {{"open rw", 0}, c}, {}, "", env, core, strap};
     };
-    const std::vector<seeded> valid = provisioned_headset();
+    const std::vector<placed> valid = headset_with();
     std::vector<library_row> rows = {
         row("not set", valid, {"text mpcba_sn", 5, "", AS_TOOL}),
         row("never initialised", {}, {"text unit_sn", 6, "", AS_TOOL}),

@@ -19,8 +19,6 @@
 
 namespace {
 
-using bytes = std::vector<uint8_t>;
-
 const eeprom_value_t *item(const eeprom_value_t *table, const std::string &name) {
     for (; table->name[0] != '\0'; ++table)
         if (name == table->name) return table;
@@ -195,25 +193,22 @@ TEST(PowerCut, EveryCutStateLoadsAsOldOrNewOrNotAtAll) {
         {core_items, "ipd_min", bytes(6, 0x00), {"-1", "-1", "-1"}},
         {core_items, "device_config", blob_field(bytes(2145, 0x00), 2147), {blob_file}},
     };
-    auto region_of = [&](eeprom_t *r) -> const region_spec & {
+    auto region_of = [&](eeprom_t *r) -> const region_fact & {
         return r == bootloader ? BOOTLOADER : r == core ? CORE : r == vrcal ? VRCAL : STRAP_GEN1;
     };
     std::vector<sweep_case> cases;
     for (const set_row &s : sets) {
         const eeprom_value_t *v = item(s.table, s.name);
-        const region_spec &r = region_of(v->eeprom);
-        cases.push_back({"set " + s.name, v->eeprom,
-                         region_image(r.size, r.magic, r.latest, 0xFF, {{v->offset, s.old}}),
+        cases.push_back({"set " + s.name, v->eeprom, image_for(region_of(v->eeprom), {{v->offset, s.old}}),
                          [v, words = s.words]() mutable {
                              std::vector<char *> argv;
                              for (std::string &w : words) argv.push_back(w.data());
                              return v->set(v, static_cast<int>(argv.size()), argv.data());
                          }});
     }
-    const std::vector<image_item> items = {{.offset = 24, .bytes = text_bytes("SN-1", 14)},
-                                           {.offset = 86, .bytes = le16(0)}};
+    const std::vector<image_item> items = {field("unit_sn", "SN-1"), field("prox_near", le16(0))};
     auto core_at = [&](uint32_t version, uint8_t lock = 0xFF, uint32_t magic = CORE.magic) {
-        return region_image(core_size(version), magic, version, lock, items);
+        return region_image(CORE.size(version), magic, version, lock, items);
     };
     auto reset = [core] { return eeprom_reset(core); };
     cases.insert(cases.end(), {
@@ -221,7 +216,7 @@ TEST(PowerCut, EveryCutStateLoadsAsOldOrNewOrNotAtAll) {
         {"unlock", core, core_at(5, 0x00), [core] { return eeprom_unlock(core); }},
         {"reset over the same layout", core, core_at(5), reset},
         {"reset over an older layout", core, core_at(3), reset},
-        {"reset over a blank chip", core, bytes(CORE.size, 0xFF), reset},
+        {"reset over a blank chip", core, bytes(CORE.size(), 0xFF), reset},
         {"reset over a foreign magic", core, core_at(5, 0xFF, VRCAL.magic), reset},
         {"reset over a foreign magic, older layout", core, core_at(3, 0xFF, VRCAL.magic), reset,
          1},
@@ -233,7 +228,7 @@ TEST(PowerCut, EveryCutStateLoadsAsOldOrNewOrNotAtAll) {
 
     // apply: every item staged into the loaded images of two regions of one
     // chip, then each region stored in turn.
-    const bytes boot_old = image_for(BOOTLOADER, {{.offset = 9, .bytes = text_bytes("EVT1", 32)}});
+    const bytes boot_old = image_for(BOOTLOADER, {field("board_revision", "EVT1")});
     cases.push_back(
         {"apply over bootloader and core", core, core_at(5),
          [bootloader, core, core_items]() -> eeprom_status_t {
@@ -256,10 +251,10 @@ TEST(PowerCut, EveryCutStateLoadsAsOldOrNewOrNotAtAll) {
     // (an empty midwall_heat_pipe_sn at 240, prox_noise 0 at 272), which
     // the checksum cannot tell from the guard.
     auto restore_image = [&](uint32_t version, const std::string &sn) {
-        std::vector<image_item> held = {{.offset = 24, .bytes = text_bytes(sn, 14)}};
-        if (version >= 4) held.push_back({.offset = 240, .bytes = text_bytes("", 31)});
-        if (version >= 5) held.push_back({.offset = 272, .bytes = le16(0)});
-        return region_image(core_size(version), CORE.magic, version, 0xFF, held);
+        std::vector<image_item> held = {field("unit_sn", sn)};
+        if (version >= 4) held.push_back(field("midwall_heat_pipe_sn", ""));
+        if (version >= 5) held.push_back(field("prox_noise", le16(0)));
+        return image_for(CORE, held, version);
     };
     auto restore = [](eeprom_t *region, const bytes &image) {
         return [region, image] {

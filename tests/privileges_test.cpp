@@ -61,7 +61,7 @@ TEST(Privileges, SetuidOrSetgidCopyRefusesEveryCommand) {
         int status;
         std::string out, err;
     };
-    const std::string version = "vellum Version: " VELLUM_VERSION "\n";
+    const std::string version = version_line();
     const row rows[] = {
         // The same copy without the bits runs normally for the same user.
         {0755, {"version"}, 0, version, ""},
