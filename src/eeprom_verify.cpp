@@ -28,11 +28,11 @@ namespace {
 // One line of a difference, built in pieces: texts may hold any byte.
 struct line_builder {
     char text[2 * EEPROM_TEXT_MAX_LEN + 128];
-    size_t length;
+    size_t length;  // room is kept for a terminator
 };
 
 void add(line_builder *b, const char *bytes, size_t count) {
-    if (count > sizeof b->text - b->length) count = sizeof b->text - b->length;
+    if (count > sizeof b->text - 1 - b->length) count = sizeof b->text - 1 - b->length;
     memcpy(b->text + b->length, bytes, count);
     b->length += count;
 }
@@ -123,6 +123,7 @@ eeprom_status_t eeprom_verify(eeprom_session *s, const char *filename, eeprom_li
         }
         if (!different) continue;
         add(&b, "\n", 1);
+        b.text[b.length < sizeof b.text ? b.length : sizeof b.text - 1] = '\0';
         if (differs) differs(user, b.text, b.length);
         status = EEPROM_DIFFERS;
     }

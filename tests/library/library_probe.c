@@ -41,8 +41,9 @@ static void append(char *to, size_t size, const char *text) {
 static void collect(void *user, const char *text) { append(user, BIG, text); }
 
 static void differs(void *user, const char *text, size_t length) {
-    (void)user, (void)length;
-    append(value, sizeof value, text);
+    const size_t n = strlen(value);
+    (void)user;
+    if (length < sizeof value - n) memcpy(value + n, text, length), value[n + length] = '\0';
 }
 
 static void add(const char *format, long long number) {
