@@ -332,8 +332,7 @@ TEST_F(Library, ChipFilesVerifyAndDryRun) {
     const std::string WHY = "no such label (core_eeprom, core_v2_eeprom, strap_eeprom, strap_v2_eeprom)";
     play({{.what = "a session on a blank chip file",
            .seeds = {},
-           .calls = {{"run /usr/bin/truncate -s 8192 %D/c", 0, "exit 0"},
-                     {"open rw", 0}, {"chip core_v2_eeprom %D/c", 0},
+           .calls = {{"open rw", 0}, {"chip core_v2_eeprom %D/c", 0},
                      {"chip strap_eeprom %D/c", 7, "", "strap_eeprom=%D/c: the file stands for core_v2_eeprom already\n"},
                      {"reset core", 0, "", FOUND_C + " Reseting core\n"}, {"set unit_sn NEW", 0},
                      {"text unit_sn", 0, "NEW"},
@@ -346,7 +345,8 @@ TEST_F(Library, ChipFilesVerifyAndDryRun) {
                      {"chip core_v2_eeprom %D/none", 4, "",
                       "core_v2_eeprom=%D/none: cannot be used, errno 2\n"}},
            .core = -1,
-           .files = {{"p", "unit_sn NEW\nprox_near 5\n"}}}});
+           // A blank chip file, as `truncate -s 8192` makes it.
+           .files = {{"c", std::string(8192, '\0')}, {"p", "unit_sn NEW\nprox_near 5\n"}}}});
 }
 
 }  // namespace
