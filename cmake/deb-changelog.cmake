@@ -88,17 +88,9 @@ function(rfc5322_date year month day where out)
   set(${out} "${wdname}, ${day} ${mname} ${year} 00:00:00 +0000" PARENT_SCOPE)
 endfunction()
 
-# The file as a list of lines. Semicolons and brackets would confuse CMake's
-# lists: they travel as control characters and are put back on output.
-file(READ "${CHANGELOG}" text)
-string(ASCII 26 semi)
-string(ASCII 28 lbr)
-string(ASCII 29 rbr)
-string(REPLACE ";" "${semi}" text "${text}")
-string(REPLACE "[" "${lbr}" text "${text}")
-string(REPLACE "]" "${rbr}" text "${text}")
-string(REGEX REPLACE "\n$" "" text "${text}")
-string(REPLACE "\n" ";" lines "${text}")
+# The file as a list of lines (cmake/text-lines.cmake).
+include(${CMAKE_CURRENT_LIST_DIR}/text-lines.cmake)
+text_lines("${CHANGELOG}" lines)
 
 get_filename_component(name "${CHANGELOG}" NAME)
 set(out "")
@@ -187,9 +179,7 @@ if(release STREQUAL "")
 endif()
 close_release()
 
-string(REPLACE "${semi}" ";" out "${out}")
-string(REPLACE "${lbr}" "[" out "${out}")
-string(REPLACE "${rbr}" "]" out "${out}")
+text_from_lines(out)
 
 # Written next to OUTPUT uncompressed (to read), then compressed into place.
 string(REGEX REPLACE "\\.gz$" "" plain "${OUTPUT}")

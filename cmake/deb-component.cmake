@@ -70,6 +70,7 @@ function(vellum_deb_component component)
       -DUPSTREAM_NAME=${PROJECT_NAME} -DCONTACT=${CPACK_PACKAGE_CONTACT}
       -P ${PROJECT_SOURCE_DIR}/cmake/deb-copyright.cmake
     DEPENDS ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/cmake/deb-copyright.cmake
+      ${PROJECT_SOURCE_DIR}/cmake/text-lines.cmake
     COMMENT "Debian copyright file of ${package}"
     VERBATIM)
   add_custom_command(
@@ -79,6 +80,7 @@ function(vellum_deb_component component)
       -DMAINTAINER=${CPACK_PACKAGE_CONTACT} -DGZIP=${VELLUM_GZIP}
       -P ${PROJECT_SOURCE_DIR}/cmake/deb-changelog.cmake
     DEPENDS ${PROJECT_SOURCE_DIR}/CHANGELOG.md ${PROJECT_SOURCE_DIR}/cmake/deb-changelog.cmake
+      ${PROJECT_SOURCE_DIR}/cmake/text-lines.cmake
       ${PROJECT_SOURCE_DIR}/cmake/gzip-9n.cmake
     COMMENT "Debian changelog of ${package}"
     VERBATIM)

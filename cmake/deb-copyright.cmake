@@ -21,16 +21,9 @@ endforeach()
 set(known_titles "MIT License")
 set(short_names "Expat")
 
-file(READ "${LICENSE}" text)
+include(${CMAKE_CURRENT_LIST_DIR}/text-lines.cmake)
+text_lines("${LICENSE}" lines)
 get_filename_component(name "${LICENSE}" NAME)
-string(ASCII 26 semi)
-string(ASCII 28 lbr)
-string(ASCII 29 rbr)
-string(REPLACE ";" "${semi}" text "${text}")
-string(REPLACE "[" "${lbr}" text "${text}")
-string(REPLACE "]" "${rbr}" text "${text}")
-string(REGEX REPLACE "\n+$" "" text "${text}")
-string(REPLACE "\n" ";" lines "${text}")
 
 list(POP_FRONT lines title)
 list(FIND known_titles "${title}" i)
@@ -83,7 +76,5 @@ License: ${short_name}
 
 License: ${short_name}${body}
 ")
-string(REPLACE "${semi}" ";" out "${out}")
-string(REPLACE "${lbr}" "[" out "${out}")
-string(REPLACE "${rbr}" "]" out "${out}")
+text_from_lines(out)
 file(WRITE "${OUTPUT}" "${out}")
