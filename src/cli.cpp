@@ -172,7 +172,8 @@ int cmd_help(const command_args &a) {
 int main(int argc, char **argv) {
     // Before anything is opened, so the chip never lands on 0, 1 or 2.
     if (!eeprom_occupy_std_fds()) return EEPROM_ERROR_OPEN;
-    eeprom_session_init(&tool);
+    // The session is static, so zero-filled: fresh already. Clearing its 80
+    // KB again would touch every page of it on every run.
     tool.diag = to_stderr;
     tool.value = to_stdout;
     tool.keep_locks = true;

@@ -57,7 +57,8 @@ struct eeprom_session {
     eeprom_apply_plan plan;
 };
 
-// A fresh session: nothing probed, looked up or opened.
+// A fresh session: nothing probed, looked up or opened. A zero-filled one
+// (static storage) is fresh already.
 void eeprom_session_init(eeprom_session *s);
 // Fixes the generations without probing (0: probe when first asked).
 void eeprom_session_fix(eeprom_session *s, int core_generation, int strap_generation);
